@@ -1,0 +1,17 @@
+#include "ostra/norvikqos/qvClassFactory.h"
+
+#include "ostra/norvikqos/cpCMutex.h"
+#include "ostra/norvikqos/cpCTimer.h"
+
+// One entry per class that the factory can make; each class's header is the
+// only thing included for it.
+qvIUnknown* qvCreateObject(uint32_t classId) {
+    switch (classId) {
+        case qvClassId::kTimer:
+            return new cpCTimer();
+        case qvClassId::kMutex:
+            return new cpCMutex();
+        default:
+            return nullptr;
+    }
+}

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian machine, builds, and runs the whole suite twice: once
+# in an optimised build, once in a Debug build under AddressSanitizer and
+# UndefinedBehaviorSanitizer, which fails on any report.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+./scripts/setup.sh
+
+jobs=$(nproc)
+
+run_suite() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@"
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 300
+}
+
+run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DTVX_SANITIZE=ON
