@@ -14,7 +14,7 @@
 // used only on the worker thread, under the engine lock. Resolve may block the
 // calling thread for the length of a name lookup.
 class cpCHostCache {
-public:
+  public:
     // The single process-wide instance.
     static cpCHostCache& Instance();
 
@@ -37,7 +37,7 @@ public:
     cpCHostCache(const cpCHostCache&) = delete;
     cpCHostCache& operator=(const cpCHostCache&) = delete;
 
-private:
+  private:
     struct AddressRecord {
         uint32_t ip = 0;           // network byte order
         bool good = false;         // reported good
