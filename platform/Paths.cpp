@@ -31,10 +31,12 @@ std::string HomeFolder() {
 }
 
 std::string AppDataFolder() {
+    // Only the environment counts here: with neither variable set there is no
+    // per-user data folder, and callers fall back to the executable's folder.
     std::string folder = FromEnv("XDG_DATA_HOME");
     if (!folder.empty())
         return folder;
-    const std::string home = HomeFolder();
+    const std::string home = FromEnv("HOME");
     return home.empty() ? std::string() : home + ".local/share/";
 }
 

@@ -6,7 +6,8 @@
 // the folder could not be determined.
 namespace platform {
 
-// Per-user application data: $XDG_DATA_HOME, else ~/.local/share.
+// Per-user application data: $XDG_DATA_HOME, else $HOME/.local/share; empty
+// when neither is set.
 std::string AppDataFolder();
 // Per-user configuration: $XDG_CONFIG_HOME, else ~/.config.
 std::string ConfigFolder();

@@ -1,0 +1,89 @@
+#include "library/CDownloadLibThread.h"
+
+#include <chrono>
+#include <mutex>
+
+#include "library/CJobManager.h"
+#include "library/Log.h"
+#include "ostra/norvikqos/cpCMutex.h"
+#include "ostra/norvikqos/qvSmartPtr.h"
+
+namespace {
+
+std::unique_ptr<CDownloadLibThread> gInstance;
+// The worker's loop runs while this is 1; shutdown sets it to 0 first.
+std::atomic<int32_t> gRunning{0};
+std::atomic<void (*)()> gStartHook{nullptr};
+std::atomic<uint32_t> gHandshakeMs{0};
+
+}  // namespace
+
+namespace tarvo::testing {
+void SetWorkerStartHook(void (*hook)()) { gStartHook.store(hook); }
+void SetHandshakeTimeout(uint32_t ms) { gHandshakeMs.store(ms); }
+uint32_t HandshakeTimeout() {
+    const uint32_t ms = gHandshakeMs.load();
+    return ms ? ms : CDownloadLibThread::kHandshakeMs;
+}
+}  // namespace tarvo::testing
+
+CDownloadLibThread* CDownloadLibThread::Instance() { return gInstance.get(); }
+
+CDownloadLibThread& CDownloadLibThread::Create() {
+    gInstance = std::make_unique<CDownloadLibThread>();
+    return *gInstance;
+}
+
+void CDownloadLibThread::Destroy() { gInstance.reset(); }
+
+CDownloadLibThread::CDownloadLibThread() : state_(std::make_shared<WorkerState>()) {
+    gRunning = 0;
+}
+
+CDownloadLibThread::WorkerState::~WorkerState() = default;
+
+bool CDownloadLibThread::Start(uint32_t handshakeMs) {
+    gRunning = 1;
+    thread_ = std::thread([state = state_] { WorkerBody(state); });
+    ready_ = state_->started.Wait(handshakeMs);
+    return ready_;
+}
+
+void CDownloadLibThread::WorkerBody(const std::shared_ptr<WorkerState>& state) {
+    if (auto hook = gStartHook.load())
+        hook();
+    qvSmartPtr<cpCMutex> lock;
+    if (lock.CreateInstance(qvClassId::kMutex)) {
+        lock->Lock();
+        state->manager = std::make_unique<CJobManager>(lock, &state->loop);
+        state->started.Set();
+        lock->Unlock();
+
+        state->loop.Run([] { return gRunning.load() != 0; });
+
+        WriteLog("[TarvoLib] Exit GetMessage Loop");
+        state->manager->ShutdownNetwork();
+    }
+    state->finished.Set();
+}
+
+CDownloadLibThread::~CDownloadLibThread() {
+    gRunning = 0;
+    bool ended = true;
+    if (thread_.joinable()) {
+        state_->loop.Quit();
+        ended = state_->finished.Wait(kStopMs);
+        if (ended) {
+            thread_.join();
+        } else {
+            WriteLog("[TarvoLib] Force TerminateThread");
+            // A thread cannot be killed safely: the stuck worker keeps the shared
+            // state and frees the manager itself if it ever ends.
+            thread_.detach();
+        }
+    }
+    WriteLog("[TarvoLib] Destroy JobManager");
+    if (ended)
+        state_->manager.reset();
+    state_.reset();
+}

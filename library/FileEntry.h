@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum class FileState : int32_t { Pending = 0, Done = 2 };
+
+// One file of a job, owned by its job.
+struct FileEntry {
+    int32_t index = 0;
+    std::string url;
+    std::string folder;  // normalised: "/" separators, ends in "/"
+    std::string name;
+    char jobName[40] = {};
+    int64_t size = -1;  // -1: unknown
+    // Kept by the direct session: bytes of the current attempt and bytes already
+    // committed; the bytes present are their sum.
+    int64_t receivedBytes = 0;
+    int64_t committedBytes = 0;
+    int32_t optionA = 0;
+    int32_t optionB = 0;
+    FileState state = FileState::Pending;
+
+    std::string LocalPath() const { return folder + name; }
+    int64_t BytesPresent() const { return receivedBytes + committedBytes; }
+};
