@@ -15,32 +15,51 @@ std::unique_ptr<CDownloadLibThread> gInstance;
 std::atomic<int32_t> gRunning{0};
 std::atomic<void (*)()> gStartHook{nullptr};
 std::atomic<uint32_t> gHandshakeMs{0};
+std::atomic<int> gLiveWorkers{0};
 
 }  // namespace
 
-namespace tarvo::testing {
-void SetWorkerStartHook(void (*hook)()) { gStartHook.store(hook); }
-void SetHandshakeTimeout(uint32_t ms) { gHandshakeMs.store(ms); }
+namespace tarvo::hooks {
+void SetWorkerStartHook(void (*hook)()) {
+    gStartHook.store(hook);
+}
+void SetHandshakeTimeout(uint32_t ms) {
+    gHandshakeMs.store(ms);
+}
 uint32_t HandshakeTimeout() {
     const uint32_t ms = gHandshakeMs.load();
     return ms ? ms : CDownloadLibThread::kHandshakeMs;
 }
-}  // namespace tarvo::testing
+int LiveWorkers() {
+    return gLiveWorkers.load();
+}
+}  // namespace tarvo::hooks
 
-CDownloadLibThread* CDownloadLibThread::Instance() { return gInstance.get(); }
+CDownloadLibThread* CDownloadLibThread::Instance() {
+    return gInstance.get();
+}
 
 CDownloadLibThread& CDownloadLibThread::Create() {
     gInstance = std::make_unique<CDownloadLibThread>();
     return *gInstance;
 }
 
-void CDownloadLibThread::Destroy() { gInstance.reset(); }
+void CDownloadLibThread::Destroy() {
+    gInstance.reset();
+}
 
 CDownloadLibThread::CDownloadLibThread() : state_(std::make_shared<WorkerState>()) {
     gRunning = 0;
 }
 
-CDownloadLibThread::WorkerState::~WorkerState() = default;
+CDownloadLibThread::WorkerState::WorkerState() {
+    ++gLiveWorkers;
+}
+
+CDownloadLibThread::WorkerState::~WorkerState() {
+    manager.reset();
+    --gLiveWorkers;
+}
 
 bool CDownloadLibThread::Start(uint32_t handshakeMs) {
     gRunning = 1;

@@ -14,7 +14,7 @@ class CJobManager;
 // manager it creates. One per process, made by initialisation and deleted by
 // finalisation on the host's thread.
 class CDownloadLibThread {
-public:
+  public:
     static constexpr uint32_t kHandshakeMs = 3000;
     static constexpr uint32_t kStopMs = 3000;
 
@@ -37,7 +37,7 @@ public:
     void SetContextWord(uintptr_t context) { context_ = context; }
     uintptr_t ContextWord() const { return context_; }
 
-private:
+  private:
     // What the worker thread uses, shared with it: a worker that does not end in
     // time keeps it alive, so nothing is freed under a running thread.
     struct WorkerState {
@@ -45,6 +45,7 @@ private:
         std::unique_ptr<CJobManager> manager;  // declared after loop: destroyed first
         platform::Event started;
         platform::Event finished;
+        WorkerState();
         ~WorkerState();
     };
     static void WorkerBody(const std::shared_ptr<WorkerState>& state);
@@ -55,11 +56,13 @@ private:
     uintptr_t context_ = 0;
 };
 
-namespace tarvo::testing {
+namespace tarvo::hooks {
 // Runs on the worker thread before it makes the manager; tests hold the worker
 // here to miss the handshake.
 void SetWorkerStartHook(void (*hook)());
 // The handshake limit for the next initialisation (0 restores 3000 ms).
 void SetHandshakeTimeout(uint32_t ms);
 uint32_t HandshakeTimeout();
-}  // namespace tarvo::testing
+// Worker states still alive, also those left to a worker that ended late.
+int LiveWorkers();
+}  // namespace tarvo::hooks

@@ -20,7 +20,7 @@ enum class JobState : int32_t { Idle = 0, Running = 1, Completed = 2 };
 // each append and take atomic against the other. Events are raised after the
 // mutex is released, so a host callback may call straight back into the job.
 class CJob {
-public:
+  public:
     static constexpr size_t kKindMax = 3;
     static constexpr size_t kNameMax = 32;
 
@@ -75,7 +75,7 @@ public:
     // Takes the oldest message: false when none is pending.
     bool TakeMessage(int32_t& code, std::string& text, bool& hasText);
 
-private:
+  private:
     struct StoredMessage {
         int32_t code = 0;
         std::optional<std::string> text;

@@ -75,7 +75,9 @@ void CJobDownloader::StopTickTimerIfIdle() {
     tickTimer_.Reset();
 }
 
-void CJobDownloader::OnTickTimer(void* self) { static_cast<CJobDownloader*>(self)->RunTick(); }
+void CJobDownloader::OnTickTimer(void* self) {
+    static_cast<CJobDownloader*>(self)->RunTick();
+}
 
 void CJobDownloader::RunTick() {
     std::lock_guard guard(*lock_);

@@ -16,7 +16,7 @@ class IJobDownloadEventListener;
 // updates a job's records. Runs on the worker thread under the engine lock,
 // except where the manager calls in from the host's thread (also under it).
 class CJobDownloader {
-public:
+  public:
     static constexpr uint32_t kTickMs = 1000;
     static constexpr const char* kLibraryVersion = "3.5.0.2";
 
@@ -40,7 +40,7 @@ public:
     // The one-second tick: each held job's Tick, then its progress event.
     void RunTick();
 
-protected:
+  protected:
     virtual ResultCode Begin(CJob* job) = 0;
     virtual void End(CJob* job) = 0;
     virtual void Tick(CJob* job) = 0;
@@ -65,7 +65,7 @@ protected:
     const std::vector<CJob*>& HeldJobs() const { return held_; }
     cpCMutex& EngineLock() const { return *lock_; }
 
-private:
+  private:
     static void OnTickTimer(void* self);
     void StartTickTimer();
     void StopTickTimerIfIdle();

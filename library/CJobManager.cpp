@@ -97,20 +97,30 @@ void CJobManager::RaiseManagerEvent(int32_t code) const {
 
 // --- data download and size check (their sessions arrive with the network layers)
 
-ResultCode CJobManager::DownloadData(const char*) { return result::kNotReady; }
+ResultCode CJobManager::DownloadData(const char*) {
+    return result::kNotReady;
+}
 
-ResultCode CJobManager::GetDataSize(int64_t*) { return result::kNotReady; }
+ResultCode CJobManager::GetDataSize(int64_t*) {
+    return result::kNotReady;
+}
 
-ResultCode CJobManager::GetData(DataBuffer*) { return result::kNotReady; }
+ResultCode CJobManager::GetData(DataBuffer*) {
+    return result::kNotReady;
+}
 
-ResultCode CJobManager::AddSizeCheckUrl(const char*) { return result::kNotReady; }
+ResultCode CJobManager::AddSizeCheckUrl(const char*) {
+    return result::kNotReady;
+}
 
 ResultCode CJobManager::StartSizeCheck() {
     TraceDiagnostic("[TarvoLib_D] 0x0003");
     return result::kNotReady;
 }
 
-ResultCode CJobManager::GetTotalSize(int64_t*) { return result::kSuccess; }
+ResultCode CJobManager::GetTotalSize(int64_t*) {
+    return result::kSuccess;
+}
 
 // --- jobs
 
@@ -335,9 +345,13 @@ void CJobManager::OnUpdateFileProgress(int64_t bytes) {
     host_.Raise(event::kUpdateProgress, 0);
 }
 
-void CJobManager::OnEngineReady() { host_.Raise(event::kEngineReady, 0); }
+void CJobManager::OnEngineReady() {
+    host_.Raise(event::kEngineReady, 0);
+}
 
-void CJobManager::OnEngineFailed() { host_.Raise(event::kEngineFailed, 0); }
+void CJobManager::OnEngineFailed() {
+    host_.Raise(event::kEngineFailed, 0);
+}
 
 void CJobManager::OnEngineLost() {
     std::lock_guard guard(*lock_);
@@ -381,13 +395,21 @@ void CJobManager::OnEngineState(int32_t value) {
     host_.Raise(event::kEngineState, 0);
 }
 
-void CJobManager::OnDataComplete(const void*, int64_t) { host_.Raise(event::kDataComplete, 0); }
+void CJobManager::OnDataComplete(const void*, int64_t) {
+    host_.Raise(event::kDataComplete, 0);
+}
 
-void CJobManager::OnDataFailed(int32_t) { host_.Raise(event::kDataFailed, 0); }
+void CJobManager::OnDataFailed(int32_t) {
+    host_.Raise(event::kDataFailed, 0);
+}
 
-void CJobManager::OnDataTick() { host_.Raise(event::kDataTick, 0); }
+void CJobManager::OnDataTick() {
+    host_.Raise(event::kDataTick, 0);
+}
 
-void CJobManager::OnCheckComplete() { host_.Raise(event::kSizeCheckComplete, 0); }
+void CJobManager::OnCheckComplete() {
+    host_.Raise(event::kSizeCheckComplete, 0);
+}
 
 void CJobManager::OnCheckFailed(int kind) {
     TraceDiagnostic(kind == 1 ? "[TarvoLib_D] File Size Check Failed. 0x0011"

@@ -28,7 +28,7 @@ class EventLoop;
 class CJobManager final : public IJobDownloadEventListener,
                           public IDataDownloadSessionEventListener,
                           public IContentLengthCheckerEventListener {
-public:
+  public:
     // Runs on the worker thread with the engine lock held; starts the network core.
     CJobManager(qvSmartPtr<cpCMutex> lock, platform::EventLoop* loop);
     // Runs on the host's thread after the worker has ended.
@@ -36,8 +36,7 @@ public:
     CJobManager(const CJobManager&) = delete;
     CJobManager& operator=(const CJobManager&) = delete;
 
-    ResultCode SetUp(HostWindow window, EventCallback callback, uintptr_t context,
-                     uint8_t elevate);
+    ResultCode SetUp(HostWindow window, EventCallback callback, uintptr_t context, uint8_t elevate);
 
     ResultCode DownloadData(const char* url);
     ResultCode GetDataSize(int64_t* size);
@@ -48,8 +47,8 @@ public:
 
     ResultCode CreateJob(JobHandle* handle, const char* kind, const char* name);
     ResultCode RemoveJob(JobHandle handle);
-    ResultCode AddFile(JobHandle handle, const char* url, const char* folder,
-                       const char* fileName, int64_t size, int32_t optionA, int32_t optionB);
+    ResultCode AddFile(JobHandle handle, const char* url, const char* folder, const char* fileName,
+                       int64_t size, int32_t optionA, int32_t optionB);
     ResultCode StartJob(JobHandle handle, uint8_t mode);
     ResultCode StopJob(JobHandle handle);
     ResultCode SetJobFlag(JobHandle handle);
@@ -99,7 +98,7 @@ public:
     void OnCheckComplete() override;
     void OnCheckFailed(int kind) override;
 
-private:
+  private:
     CJobDownloader* ActiveDownloader() const;
     JobHandle NextHandle();
     void RaiseManagerEvent(int32_t code) const;

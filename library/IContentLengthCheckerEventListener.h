@@ -2,11 +2,11 @@
 
 // What the size checker tells its owner.
 class IContentLengthCheckerEventListener {
-public:
+  public:
     virtual void OnCheckComplete() = 0;
     // kind 1 and kind 2 are the checker's two ways of failing.
     virtual void OnCheckFailed(int kind) = 0;
 
-protected:
+  protected:
     ~IContentLengthCheckerEventListener() = default;
 };

@@ -6,7 +6,7 @@ class CJob;
 
 // What the job downloaders tell their owner (the job manager).
 class IJobDownloadEventListener {
-public:
+  public:
     virtual void OnUpdateFileBegin(const char* name, int64_t size) = 0;
     virtual void OnUpdateFileProgress(int64_t bytes) = 0;
     virtual void OnEngineReady() = 0;
@@ -18,6 +18,6 @@ public:
     virtual void OnPathAccessFailed(int32_t kind) = 0;
     virtual void OnEngineState(int32_t value) = 0;
 
-protected:
+  protected:
     ~IJobDownloadEventListener() = default;
 };

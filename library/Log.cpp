@@ -51,7 +51,9 @@ std::string LogTimeText(long long calendarSeconds) {
 
 }  // namespace tarvo::detail
 
-std::string LogFilePath() { return CachedPath(); }
+std::string LogFilePath() {
+    return CachedPath();
+}
 
 void GetLogFilePath(char* buffer, size_t size) {
     if (!buffer || size == 0)

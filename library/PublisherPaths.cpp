@@ -9,4 +9,6 @@ std::string PublisherBaseFolder() {
     return base + "Brenholt/";
 }
 
-std::string PublisherDownloaderFolder() { return PublisherBaseFolder() + "vrDownloader/"; }
+std::string PublisherDownloaderFolder() {
+    return PublisherBaseFolder() + "vrDownloader/";
+}

@@ -53,8 +53,12 @@ ResultCode ForManager(Op op) {
 
 }  // namespace
 
-int32_t ElevateFlag() { return gElevate.load(); }
-void SetElevateFlag(uint8_t value) { gElevate.store(value); }
+int32_t ElevateFlag() {
+    return gElevate.load();
+}
+void SetElevateFlag(uint8_t value) {
+    gElevate.store(value);
+}
 
 ResultCode TarvoLib_InitializeEx(HostWindow window, EventCallback callback, uintptr_t context,
                                  uint8_t elevate) {
@@ -65,7 +69,7 @@ ResultCode TarvoLib_InitializeEx(HostWindow window, EventCallback callback, uint
     CDownloadLibThread* instance = &CDownloadLibThread::Create();
 
     ResultCode code = result::kNotReady;
-    if (instance->Start(testing::HandshakeTimeout())) {
+    if (instance->Start(hooks::HandshakeTimeout())) {
         if (CJobManager* manager = instance->Manager()) {
             instance->SetContextWord(context);
             code = manager->SetUp(window, callback, context, elevate);
@@ -104,7 +108,9 @@ ResultCode TarvoLib_DownloadData(const char* url) {
     return manager ? manager->DownloadData(url) : result::kNotReady;
 }
 
-ResultCode TarvoLib_DownloadData2(const char* url) { return TarvoLib_DownloadData(url); }
+ResultCode TarvoLib_DownloadData2(const char* url) {
+    return TarvoLib_DownloadData(url);
+}
 
 ResultCode TarvoLib_GetDataSize(int64_t* size) {
     return ForManager([&](CJobManager& m) { return m.GetDataSize(size); });
@@ -154,13 +160,17 @@ ResultCode TarvoLib_StartJob(JobHandle job, uint8_t mode) {
     return ForJob(job, [&](CJobManager& m) { return m.StartJob(job, mode); });
 }
 
-ResultCode TarvoLib_StartJob2(JobHandle job, uint8_t mode) { return TarvoLib_StartJob(job, mode); }
+ResultCode TarvoLib_StartJob2(JobHandle job, uint8_t mode) {
+    return TarvoLib_StartJob(job, mode);
+}
 
 ResultCode TarvoLib_StopJob(JobHandle job) {
     return ForJob(job, [&](CJobManager& m) { return m.StopJob(job); });
 }
 
-ResultCode TarvoLib_StopJob2(JobHandle job, int32_t) { return TarvoLib_StopJob(job); }
+ResultCode TarvoLib_StopJob2(JobHandle job, int32_t) {
+    return TarvoLib_StopJob(job);
+}
 
 ResultCode TarvoLib_SetJobFlag(JobHandle job) {
     return ForManager([&](CJobManager& m) { return m.SetJobFlag(job); });

@@ -139,8 +139,7 @@ ResultCode TarvoLib_AddFileEx(JobHandle job, const char* url, const char* folder
                               const char* fileName, uint32_t sizeLo, int32_t sizeHi,
                               int32_t optionA, int32_t optionB);
 ResultCode TarvoLib_AddFile(JobHandle job, const char* url, const char* folder,
-                            const char* fileName, uint32_t sizeLo, int32_t sizeHi,
-                            int32_t optionA);
+                            const char* fileName, uint32_t sizeLo, int32_t sizeHi, int32_t optionA);
 ResultCode TarvoLib_StartJob(JobHandle job, uint8_t mode);
 ResultCode TarvoLib_StartJob2(JobHandle job, uint8_t mode);
 ResultCode TarvoLib_StopJob(JobHandle job);

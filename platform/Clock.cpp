@@ -6,7 +6,7 @@ namespace platform {
 namespace {
 
 class SystemClock final : public IClock {
-public:
+  public:
     WallTime Now() const override {
         timespec ts{};
         clock_gettime(CLOCK_REALTIME, &ts);
@@ -26,7 +26,9 @@ int64_t ElapsedMs(const WallTime& then, const WallTime& now) {
            (static_cast<int64_t>(then.seconds) * 1000 + then.milliseconds);
 }
 
-const IClock& Clock() { return *gClock.load(std::memory_order_acquire); }
+const IClock& Clock() {
+    return *gClock.load(std::memory_order_acquire);
+}
 
 void SetClock(const IClock* clock) {
     gClock.store(clock ? clock : &gSystemClock, std::memory_order_release);
@@ -40,12 +42,16 @@ WallTime ManualClock::Now() const {
     return WallTime{static_cast<uint32_t>(ms / 1000), static_cast<uint16_t>(ms % 1000)};
 }
 
-uint32_t ManualClock::CalendarSeconds() const { return static_cast<uint32_t>(ms_.load() / 1000); }
+uint32_t ManualClock::CalendarSeconds() const {
+    return static_cast<uint32_t>(ms_.load() / 1000);
+}
 
 void ManualClock::Set(uint32_t seconds, uint16_t milliseconds) {
     ms_.store(static_cast<int64_t>(seconds) * 1000 + milliseconds);
 }
 
-void ManualClock::Advance(int64_t milliseconds) { ms_.fetch_add(milliseconds); }
+void ManualClock::Advance(int64_t milliseconds) {
+    ms_.fetch_add(milliseconds);
+}
 
 }  // namespace platform

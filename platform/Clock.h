@@ -16,7 +16,7 @@ struct WallTime {
 int64_t ElapsedMs(const WallTime& then, const WallTime& now);
 
 class IClock {
-public:
+  public:
     virtual ~IClock() = default;
     virtual WallTime Now() const = 0;
     // Calendar time in whole seconds (deferred release, address cache).
@@ -32,7 +32,7 @@ void SetClock(const IClock* clock);
 
 // A clock that moves only when told to; thread-safe.
 class ManualClock final : public IClock {
-public:
+  public:
     explicit ManualClock(uint32_t seconds = 1000000, uint16_t milliseconds = 0);
 
     WallTime Now() const override;
@@ -41,13 +41,13 @@ public:
     void Set(uint32_t seconds, uint16_t milliseconds);
     void Advance(int64_t milliseconds);  // may be negative
 
-private:
+  private:
     std::atomic<int64_t> ms_;
 };
 
 // Installs a ManualClock for the lifetime of the scope.
 class ScopedManualClock {
-public:
+  public:
     explicit ScopedManualClock(uint32_t seconds = 1000000, uint16_t milliseconds = 0)
         : clock_(seconds, milliseconds) {
         SetClock(&clock_);
@@ -59,7 +59,7 @@ public:
     ManualClock& operator*() { return clock_; }
     ManualClock* operator->() { return &clock_; }
 
-private:
+  private:
     ManualClock clock_;
 };
 

@@ -40,7 +40,9 @@ EventLoop::~EventLoop() {
         tCurrent = nullptr;
 }
 
-EventLoop* EventLoop::Current() { return tCurrent; }
+EventLoop* EventLoop::Current() {
+    return tCurrent;
+}
 
 bool EventLoop::Watch(int fd, uint32_t events, IFdHandler* handler) {
     epoll_event ev{};
@@ -58,6 +60,10 @@ bool EventLoop::Rewatch(int fd, uint32_t events, IFdHandler* handler) {
 
 void EventLoop::Unwatch(int fd, IFdHandler* handler) {
     epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+    // The batch belongs to the loop's thread; a handler unwatched from another
+    // thread filters stale events itself.
+    if (tCurrent != this)
+        return;
     const uint64_t key = reinterpret_cast<uintptr_t>(handler);
     for (int i = batchPos_; i < batchEnd_; ++i) {
         if (batch_[i].data == key)
@@ -121,7 +127,8 @@ bool EventLoop::RunOnce(int timeoutMs) {
         else if (slot.data == kTickTag)
             HandleTick();
         else if (slot.data != 0)
-            reinterpret_cast<IFdHandler*>(static_cast<uintptr_t>(slot.data))->OnFdReady(slot.events);
+            reinterpret_cast<IFdHandler*>(static_cast<uintptr_t>(slot.data))
+                ->OnFdReady(slot.events);
     }
     batchEnd_ = batchPos_ = 0;
     return !quit_;

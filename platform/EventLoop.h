@@ -9,10 +9,10 @@ namespace platform {
 
 // Receives the readiness of one watched descriptor (epoll event bits).
 class IFdHandler {
-public:
+  public:
     virtual void OnFdReady(uint32_t events) = 0;
 
-protected:
+  protected:
     ~IFdHandler() = default;
 };
 
@@ -23,7 +23,7 @@ protected:
 // Watch, Rewatch, Unwatch, StartTick and StopTick belong to the loop's own
 // thread; Post and Quit may be called from any thread.
 class EventLoop {
-public:
+  public:
     EventLoop();
     ~EventLoop();
     EventLoop(const EventLoop&) = delete;
@@ -34,8 +34,9 @@ public:
 
     bool Watch(int fd, uint32_t events, IFdHandler* handler);
     bool Rewatch(int fd, uint32_t events, IFdHandler* handler);
-    // Events of this batch not yet delivered to the handler are dropped, so a
-    // handler may be destroyed right after it was unwatched.
+    // On the loop's thread, events of this batch not yet delivered to the
+    // handler are dropped, so a handler may be destroyed right after it was
+    // unwatched. From another thread only the kernel registration is removed.
     void Unwatch(int fd, IFdHandler* handler);
 
     void Post(std::function<void()> task);
@@ -56,7 +57,7 @@ public:
     // The loop running on the calling thread, or nullptr.
     static EventLoop* Current();
 
-private:
+  private:
     void DrainPosted();
     void HandleTick();
 

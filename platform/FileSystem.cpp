@@ -17,7 +17,7 @@ int64_t StatvfsFreeBytes(std::string path) {
         return 0;
     // Walk up to the nearest ancestor that exists.
     for (;;) {
-        struct statvfs st{};
+        struct statvfs st {};
         if (statvfs(path.c_str(), &st) == 0)
             return static_cast<int64_t>(st.f_bfree) * static_cast<int64_t>(st.f_frsize);
         if (errno != ENOENT && errno != ENOTDIR)
@@ -34,12 +34,12 @@ int64_t StatvfsFreeBytes(std::string path) {
 }  // namespace
 
 bool PathExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return !path.empty() && stat(path.c_str(), &st) == 0;
 }
 
 bool IsDirectory(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -51,7 +51,9 @@ bool MakeDirectory(const std::string& path) {
     return errno == EEXIST && IsDirectory(path);
 }
 
-bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+    return unlink(path.c_str()) == 0;
+}
 
 int64_t FreeBytes(const std::string& path) {
     if (FreeBytesProbe probe = gFreeBytesProbe.load())
@@ -59,6 +61,8 @@ int64_t FreeBytes(const std::string& path) {
     return StatvfsFreeBytes(path);
 }
 
-void SetFreeBytesProbe(FreeBytesProbe probe) { gFreeBytesProbe.store(probe); }
+void SetFreeBytesProbe(FreeBytesProbe probe) {
+    gFreeBytesProbe.store(probe);
+}
 
 }  // namespace platform

@@ -11,10 +11,10 @@ namespace platform {
 // a queue in tests and terminal hosts. Post is thread-safe and asynchronous: it
 // only queues, the host handles the message on its own thread.
 class MessageTarget {
-public:
+  public:
     virtual void Post(uint32_t message, uintptr_t wParam, uintptr_t lParam) = 0;
 
-protected:
+  protected:
     ~MessageTarget() = default;
 };
 
@@ -26,7 +26,7 @@ struct PostedMessage {
 
 // A message target that keeps the posted messages for whoever takes them.
 class QueueMessageTarget final : public MessageTarget {
-public:
+  public:
     void Post(uint32_t message, uintptr_t wParam, uintptr_t lParam) override;
 
     // Waits at most timeoutMs for the next message.
@@ -34,7 +34,7 @@ public:
     bool TryTake(PostedMessage& out);
     size_t Size() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<PostedMessage> queue_;

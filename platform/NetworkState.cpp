@@ -33,6 +33,8 @@ bool IsInternetConnected() {
     return InterfaceProbe();
 }
 
-void SetInternetProbe(InternetProbe probe) { gProbe.store(probe); }
+void SetInternetProbe(InternetProbe probe) {
+    gProbe.store(probe);
+}
 
 }  // namespace platform

@@ -7,7 +7,7 @@ namespace tvxtest {
 // A fresh directory below $TMPDIR (or /tmp), removed with everything in it when
 // the object goes away. Path() ends in "/".
 class TempDir {
-public:
+  public:
     explicit TempDir(const std::string& prefix = "tvx-");
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -15,7 +15,7 @@ public:
 
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     std::string path_;
 };
 

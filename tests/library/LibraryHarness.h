@@ -1,0 +1,117 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "library/CDownloadLibThread.h"
+#include "library/CJob.h"
+#include "library/CJobDownloader.h"
+#include "library/CJobManager.h"
+#include "library/TarvoLib.h"
+#include "platform/MessageTarget.h"
+
+namespace tvxtest {
+
+// One event as the host saw it: through the posted message or the callback.
+struct SeenEvent {
+    enum class Via { Message, Callback } via;
+    int32_t code;
+    uintptr_t handle;
+    bool operator==(const SeenEvent&) const = default;
+};
+
+// A host window and callback that record every delivery in one ordered list.
+class RecordingHost final : public platform::MessageTarget {
+  public:
+    void Post(uint32_t message, uintptr_t wParam, uintptr_t lParam) override {
+        std::lock_guard lock(mutex_);
+        if (message == tarvo::kLibraryMessage)
+            seen_.push_back({SeenEvent::Via::Message, static_cast<int32_t>(wParam), lParam});
+    }
+    static void Callback(int32_t code, uintptr_t handle, uintptr_t context) {
+        auto* self = reinterpret_cast<RecordingHost*>(context);
+        std::lock_guard lock(self->mutex_);
+        self->seen_.push_back({SeenEvent::Via::Callback, code, handle});
+    }
+    std::vector<SeenEvent> Seen() const {
+        std::lock_guard lock(mutex_);
+        return seen_;
+    }
+    // The codes delivered through the callback, in order.
+    std::vector<int32_t> CallbackCodes() const {
+        std::vector<int32_t> codes;
+        for (const SeenEvent& e : Seen()) {
+            if (e.via == SeenEvent::Via::Callback)
+                codes.push_back(e.code);
+        }
+        return codes;
+    }
+    void Clear() {
+        std::lock_guard lock(mutex_);
+        seen_.clear();
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<SeenEvent> seen_;
+};
+
+// A job downloader whose work the test drives by hand through the helpers.
+class FakeDownloader final : public CJobDownloader {
+  public:
+    using CJobDownloader::CJobDownloader;
+    using CJobDownloader::CompleteJob;
+    using CJobDownloader::FailJob;
+    using CJobDownloader::MarkAllOffline;
+    using CJobDownloader::QueueJobMessage;
+    using CJobDownloader::ReportFileDone;
+    using CJobDownloader::ReportSizeKnown;
+    using CJobDownloader::SetJobStatus;
+
+    ResultCode beginResult = tarvo::result::kSuccess;
+    int begins = 0;
+    int ends = 0;
+    int ticks = 0;
+    std::vector<std::pair<int, int>> answers;
+
+  protected:
+    ResultCode Begin(CJob*) override {
+        ++begins;
+        return beginResult;
+    }
+    void End(CJob*) override { ++ends; }
+    void Tick(CJob*) override { ++ticks; }
+    ResultCode Answer(CJob*, uint8_t resume, uint8_t remember) override {
+        answers.emplace_back(resume, remember);
+        return tarvo::result::kSuccess;
+    }
+};
+
+// An initialised library with a recording host and a fake direct downloader.
+class LibraryTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(TarvoLib_Initialize(&host_, &RecordingHost::Callback,
+                                      reinterpret_cast<uintptr_t>(&host_)),
+                  tarvo::result::kSuccess);
+        auto fake = std::make_unique<FakeDownloader>(&Manager(), Manager().LockRef());
+        fake_ = fake.get();
+        Manager().SetDirectDownloader(std::move(fake));
+    }
+    void TearDown() override { TarvoLib_Finalize(); }
+
+    CJobManager& Manager() { return *CDownloadLibThread::Instance()->Manager(); }
+    CJob& Job(JobHandle handle) { return *Manager().FindJob(handle); }
+
+    // A job with one file in a fresh folder below the test's temporary folder.
+    JobHandle MakeJob(const std::string& name = "job", int files = 1);
+    std::string Folder(const std::string& leaf);
+
+    RecordingHost host_;
+    FakeDownloader* fake_ = nullptr;
+};
+
+}  // namespace tvxtest
