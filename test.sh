@@ -18,6 +18,13 @@ run_suite() {
 
 run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
+# A host project must be able to add us with add_subdirectory().
+cmake -S tests/consumer -B build/consumer -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build/consumer -j "$jobs" --target consumer
+consumer_home=$(mktemp -d)
+HOME=$consumer_home XDG_DATA_HOME= build/consumer/consumer
+rm -rf "$consumer_home"
+
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DTVX_SANITIZE=ON
