@@ -2,6 +2,7 @@
 
 #include "ostra/norvikqos/cpCMutex.h"
 #include "ostra/norvikqos/cpCTimer.h"
+#include "ostra/norvikqos/nwCStreamDispatcher.h"
 
 // One entry per class that the factory can make; each class's header is the
 // only thing included for it.
@@ -11,6 +12,8 @@ qvIUnknown* qvCreateObject(uint32_t classId) {
             return new cpCTimer();
         case qvClassId::kMutex:
             return new cpCMutex();
+        case qvClassId::kStreamDispatcher:
+            return new nwCStreamDispatcher();
         default:
             return nullptr;
     }
