@@ -212,7 +212,7 @@ ZipResult ReadRecord(Reader* r, int index, ZipEntryInfo* info, EntryRaw* raw) {
     }
     unzCloseCurrentFile(r->archive);
 
-    *info = ZipEntryInfo{};
+    std::memset(static_cast<void*>(info), 0, sizeof *info);
     info->index = index;
 
     const std::string cleaned = ZipCleanEntryName(stored);
@@ -266,7 +266,7 @@ ZipResult ReadRecord(Reader* r, int index, ZipEntryInfo* info, EntryRaw* raw) {
 
 ZipResult GetEntry(Reader* r, int index, ZipEntryInfo* info, EntryRaw* raw) {
     if (index == r->cachedIndex && index >= 0) {
-        *info = r->cached;
+        std::memcpy(static_cast<void*>(info), &r->cached, sizeof *info);  // the identical record, padding too
         if (raw)
             *raw = r->cachedRaw;
         return kZipOk;
@@ -276,7 +276,7 @@ ZipResult GetEntry(Reader* r, int index, ZipEntryInfo* info, EntryRaw* raw) {
     if (code != kZipOk)
         return code;
     r->cachedIndex = index;
-    r->cached = *info;
+    std::memcpy(static_cast<void*>(&r->cached), info, sizeof *info);
     r->cachedRaw = localRaw;
     if (raw)
         *raw = localRaw;
@@ -410,9 +410,12 @@ ZipResult ExtractFile(Reader* r, int index, const ZipEntryInfo& info, const Entr
             return kZipPassword;
         }
     }
+    // Debian's minizip is built without decryption (NOUNCRYPT): a password it
+    // is given makes it refuse the entry, so an encrypted entry whose header
+    // check passed still cannot be read.
     if (unzOpenCurrentFilePassword(r->archive, encrypted ? r->password.c_str() : nullptr) != UNZ_OK) {
         ::close(fd);
-        return kZipCorrupt;
+        return encrypted ? kZipPassword : kZipCorrupt;
     }
     r->openIndex = index;
     if (r->buffer.empty())
@@ -550,7 +553,7 @@ ZipResult ZipGetEntry(ZipHandle handle, int index, ZipEntryInfo* info) {
         return Done(kZipArgs);
     CloseOpenData(r);
     if (index == -1) {
-        *info = ZipEntryInfo{};
+        std::memset(static_cast<void*>(info), 0, sizeof *info);
         info->index = r->entries;
         return Done(kZipOk);
     }

@@ -60,7 +60,9 @@ using ZipHandle = ZipHandleData*;
 constexpr uint32_t kZipReadingHandle = 1;
 
 // Opens the archive bytes (not copied: they must stay valid until ZipClose).
-// password: nullptr or "" for none. Null with ZipLastResult() 0x200 when the
+// password: nullptr or "" for none. An encrypted entry is checked against the
+// password's encryption header (0x1000 when it does not match) but is never
+// decrypted: Debian's minizip has no decryption, so it always gives 0x1000. Null with ZipLastResult() 0x200 when the
 // bytes hold no readable zip archive, 0x10000 when data is null.
 ZipHandle ZipOpenMemory(const void* data, uint32_t length, const char* password = nullptr);
 
