@@ -1,6 +1,8 @@
 #include "ostra/norvikqos/qvClassFactory.h"
 
 #include "ostra/norvikqos/cpCMutex.h"
+#include "ostra/norvikqos/cpCQoSContext.h"
+#include "ostra/norvikqos/cpCSocket.h"
 #include "ostra/norvikqos/cpCTimer.h"
 #include "ostra/norvikqos/nwCStreamDispatcher.h"
 
@@ -8,10 +10,14 @@
 // only thing included for it.
 qvIUnknown* qvCreateObject(uint32_t classId) {
     switch (classId) {
+        case qvClassId::kSocket:
+            return new cpCSocket();
         case qvClassId::kTimer:
             return new cpCTimer();
         case qvClassId::kMutex:
             return new cpCMutex();
+        case qvClassId::kQoSContext:
+            return new cpCQoSContext();
         case qvClassId::kStreamDispatcher:
             return new nwCStreamDispatcher();
         default:
