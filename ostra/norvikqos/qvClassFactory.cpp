@@ -4,6 +4,7 @@
 #include "ostra/norvikqos/cpCQoSContext.h"
 #include "ostra/norvikqos/cpCSocket.h"
 #include "ostra/norvikqos/cpCTimer.h"
+#include "ostra/norvikqos/nwCAgentLayer.h"
 #include "ostra/norvikqos/nwCStreamDispatcher.h"
 
 // One entry per class that the factory can make; each class's header is the
@@ -20,6 +21,8 @@ qvIUnknown* qvCreateObject(uint32_t classId) {
             return new cpCQoSContext();
         case qvClassId::kStreamDispatcher:
             return new nwCStreamDispatcher();
+        case qvClassId::kAgentLayer:
+            return (new nwCAgentLayer())->Application();
         default:
             return nullptr;
     }
