@@ -28,3 +28,10 @@ rm -rf "$consumer_home"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 run_suite build/sanitize -DCMAKE_BUILD_TYPE=Debug -DTVX_SANITIZE=ON
+
+# Fuzz targets (tests/fuzz/): a separate clang build of the libFuzzer targets
+# only, each run for a few seconds, so that they keep building and running.
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTVX_BUILD_FUZZ=ON -DTVX_BUILD_TESTS=ON -DTVX_BUILD_BENCH=OFF
+cmake --build build/fuzz -j "$jobs" --target tvx_fuzz
+tests/fuzz/run.sh build/fuzz 10

@@ -59,7 +59,9 @@ long ZCALLBACK MemSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     case ZLIB_FILEFUNC_SEEK_END: target = s->size + offset; break;
     default: return -1;
     }
-    if (target > s->size)
+    // Like a file, the stream may be positioned beyond its end (minizip skips
+    // over extra blocks that way); reads there return nothing.
+    if (target < offset)
         return -1;
     s->pos = target;
     return 0;
@@ -146,7 +148,7 @@ uint32_t Load32(const uint8_t* p) {
 void ApplyExtendedTimes(const std::vector<uint8_t>& extra, ZipEntryInfo* info) {
     const std::size_t len = extra.size();
     std::size_t pos = 0;
-    while (len - pos > 4) {
+    while (pos < len && len - pos > 4) {
         const std::size_t size = extra[pos + 2];  // the high size byte is ignored
         if (extra[pos] == 'U' && extra[pos + 1] == 'T') {
             const std::size_t limit = pos + 4 + size < len ? pos + 4 + size : len;

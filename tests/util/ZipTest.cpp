@@ -535,6 +535,24 @@ TEST_F(ZipTest, CorruptArchives) {
     }
 }
 
+TEST_F(ZipTest, OddLocalExtraFields) {
+    Archive a(Path("oddextra.zip"));
+    ASSERT_EQ(a.Count(), 3);
+    const uint64_t dos = FileTime(1589723130);  // 2020-05-17 13:45:30, UTC here
+    const ZipEntryInfo over = a.Entry(0);       // a block running past the field: ignored
+    EXPECT_EQ(over.lastWriteTime, dos);
+    EXPECT_EQ(over.creationTime, dos);
+    const ZipEntryInfo shortUt = a.Entry(1);    // only the times that are there
+    EXPECT_EQ(shortUt.lastWriteTime, FileTime(kUtMtime));
+    EXPECT_EQ(shortUt.lastAccessTime, dos);
+    EXPECT_EQ(shortUt.creationTime, dos);
+    const ZipEntryInfo second = a.Entry(2);     // "UT" as the second block
+    EXPECT_EQ(second.lastWriteTime, FileTime(kUtMtime));
+    EXPECT_EQ(second.lastAccessTime, dos);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(a.ExtractInto(i, out_), kZipOk) << i;
+}
+
 TEST_F(ZipTest, TruncatedAfterTheCentralDirectoryOffsetStillFailsCleanly) {
     // Every prefix of a real archive either opens or fails with 0x200; entries
     // of the ones that open either read or fail with a code, never crash.

@@ -13,6 +13,7 @@ Archives made with Python's zipfile:
                   field with all three times, a UTF-8 (Korean) name, a known DOS time
   py_names.zip    hostile names: "../", absolute, drive letters, ".." steps
   py_23.zip       23 entries
+  oddextra.zip    local extra fields with overlong and short blocks
   truncated.zip   py_mixed.zip cut in half (no central directory)
   badlocal.zip    a local header whose method disagrees with the central directory
   badextra.zip    a local extra field length that runs past the end of the archive
@@ -144,6 +145,23 @@ def write(out, name, data):
         f.write(data)
 
 
+def make_odd_extra(out):
+    """Local extra fields the scan must survive (found by fuzzing)."""
+    with zipfile.ZipFile(os.path.join(out, "oddextra.zip"), "w") as z:
+        # A block whose size runs past the end of the field.
+        e = info("overshoot.txt")
+        e.extra = struct.pack("<HH", 0x0102, 0x00FF) + b"abc"
+        z.writestr(e, b"1\n")
+        # A "UT" block whose flags promise three times but that holds one.
+        e = info("short_ut.txt")
+        e.extra = struct.pack("<HHBI", 0x5455, 5, 7, UT_MTIME)
+        z.writestr(e, b"2\n")
+        # "UT" after another block.
+        e = info("second_ut.txt")
+        e.extra = struct.pack("<HHI", 0xCAFE, 4, 0) + struct.pack("<HHBI", 0x5455, 5, 1, UT_MTIME)
+        z.writestr(e, b"3\n")
+
+
 def make_broken(out, mixed):
     with open(mixed, "rb") as f:
         whole = f.read()
@@ -180,6 +198,7 @@ def main():
     mixed = make_py_mixed(out)
     make_py_names(out)
     make_py_23(out)
+    make_odd_extra(out)
     make_broken(out, mixed)
     print("ok")
 
