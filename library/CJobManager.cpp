@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "library/CDataDownloadSession.h"
 #include "library/DirectoryPath.h"
 #include "library/LibraryState.h"
 #include "library/Log.h"
@@ -42,6 +43,7 @@ CJobManager::~CJobManager() {
     jobs_.clear();
     engine_.reset();
     direct_.reset();
+    dataSession_.reset();
     ostra_.reset();
 }
 
@@ -97,16 +99,29 @@ void CJobManager::RaiseManagerEvent(int32_t code) const {
 
 // --- data download and size check (their sessions arrive with the network layers)
 
-ResultCode CJobManager::DownloadData(const char*) {
-    return result::kNotReady;
+ResultCode CJobManager::DownloadData(const char* url) {
+    std::lock_guard guard(*lock_);
+    if (!dataSession_) {
+        dataSession_ = std::make_unique<CDataDownloadSession>();
+        dataSession_->SetListener(this);
+    }
+    dataSession_->Start(url);
+    return result::kSuccess;
 }
 
-ResultCode CJobManager::GetDataSize(int64_t*) {
-    return result::kNotReady;
+ResultCode CJobManager::GetDataSize(int64_t* size) {
+    std::lock_guard guard(*lock_);
+    if (!dataSession_)
+        return result::kNotReady;
+    int64_t known = 0;
+    if (dataSession_->GetDataSize(&known) == result::kSuccess && size)
+        *size = known;
+    return result::kSuccess;
 }
 
-ResultCode CJobManager::GetData(DataBuffer*) {
-    return result::kNotReady;
+ResultCode CJobManager::GetData(DataBuffer* buffer) {
+    std::lock_guard guard(*lock_);
+    return dataSession_ ? dataSession_->GetData(buffer) : result::kNotReady;
 }
 
 ResultCode CJobManager::AddSizeCheckUrl(const char*) {

@@ -15,6 +15,7 @@
 #include "ostra/norvikqos/cpCMutex.h"
 #include "ostra/norvikqos/qvSmartPtr.h"
 
+class CDataDownloadSession;
 class COstra;
 
 namespace platform {
@@ -107,6 +108,7 @@ class CJobManager final : public IJobDownloadEventListener,
     std::unique_ptr<CJobDownloader> engine_;
     qvSmartPtr<cpCMutex> lock_;
     std::unique_ptr<COstra> ostra_;
+    std::unique_ptr<CDataDownloadSession> dataSession_;
 
     std::vector<std::unique_ptr<CJob>> jobs_;
     int32_t nextSerial_ = 0;

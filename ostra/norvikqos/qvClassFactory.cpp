@@ -5,6 +5,8 @@
 #include "ostra/norvikqos/cpCSocket.h"
 #include "ostra/norvikqos/cpCTimer.h"
 #include "ostra/norvikqos/nwCAgentLayer.h"
+#include "ostra/norvikqos/nwCHttpClientExLayer.h"
+#include "ostra/norvikqos/nwCSecureSocketClientLayer.h"
 #include "ostra/norvikqos/nwCStreamDispatcher.h"
 
 // One entry per class that the factory can make; each class's header is the
@@ -23,6 +25,10 @@ qvIUnknown* qvCreateObject(uint32_t classId) {
             return new nwCStreamDispatcher();
         case qvClassId::kAgentLayer:
             return (new nwCAgentLayer())->Application();
+        case qvClassId::kHttpClientExLayer:
+            return (new nwCHttpClientExLayer())->Application();
+        case qvClassId::kSecureSocketClientLayer:
+            return (new nwCSecureSocketClientLayer())->Application();
         default:
             return nullptr;
     }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -27,14 +29,38 @@ struct SeenEvent {
 class RecordingHost final : public platform::MessageTarget {
   public:
     void Post(uint32_t message, uintptr_t wParam, uintptr_t lParam) override {
-        std::lock_guard lock(mutex_);
-        if (message == tarvo::kLibraryMessage)
-            seen_.push_back({SeenEvent::Via::Message, static_cast<int32_t>(wParam), lParam});
+        {
+            std::lock_guard lock(mutex_);
+            if (message == tarvo::kLibraryMessage)
+                seen_.push_back({SeenEvent::Via::Message, static_cast<int32_t>(wParam), lParam});
+        }
+        changed_.notify_all();
     }
     static void Callback(int32_t code, uintptr_t handle, uintptr_t context) {
         auto* self = reinterpret_cast<RecordingHost*>(context);
-        std::lock_guard lock(self->mutex_);
-        self->seen_.push_back({SeenEvent::Via::Callback, code, handle});
+        {
+            std::lock_guard lock(self->mutex_);
+            self->seen_.push_back({SeenEvent::Via::Callback, code, handle});
+        }
+        self->changed_.notify_all();
+    }
+    // Waits (bounded) until a callback with one of the codes arrived; returns
+    // that code, or 0 on time-out.
+    int32_t WaitForCallback(std::initializer_list<int32_t> codes, int timeoutMs = 10000) {
+        std::unique_lock lock(mutex_);
+        int32_t found = 0;
+        changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+            for (const SeenEvent& e : seen_) {
+                for (int32_t code : codes) {
+                    if (e.via == SeenEvent::Via::Callback && e.code == code) {
+                        found = code;
+                        return true;
+                    }
+                }
+            }
+            return false;
+        });
+        return found;
     }
     std::vector<SeenEvent> Seen() const {
         std::lock_guard lock(mutex_);
@@ -56,6 +82,7 @@ class RecordingHost final : public platform::MessageTarget {
 
   private:
     mutable std::mutex mutex_;
+    std::condition_variable changed_;
     std::vector<SeenEvent> seen_;
 };
 

@@ -1,0 +1,133 @@
+// Data downloads into memory through the entry functions, against real nginx
+// (http and https) and the scripted server for the faults nginx will not make.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "LibraryHarness.h"
+#include "support/NginxServer.h"
+#include "support/ScriptedHttpServer.h"
+#include "tvx/BuiltinConfig.h"
+
+namespace {
+
+using namespace tarvo;
+using tvxtest::HttpScript;
+using tvxtest::RecordingHost;
+
+class DataDownloadTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(TarvoLib_Initialize(&host_, &RecordingHost::Callback,
+                                      reinterpret_cast<uintptr_t>(&host_)),
+                  result::kSuccess);
+    }
+    void TearDown() override { TarvoLib_Finalize(); }
+
+    // Starts the download and waits for its outcome: 522 or 523.
+    int32_t Fetch(const std::string& url) {
+        host_.Clear();
+        EXPECT_EQ(TarvoLib_DownloadData2(url.c_str()), result::kSuccess);
+        return host_.WaitForCallback({event::kDataComplete, event::kDataFailed});
+    }
+    std::string FetchedBytes() {
+        int64_t size = 0;
+        EXPECT_EQ(TarvoLib_GetDataSize(&size), result::kSuccess);
+        std::string bytes(static_cast<size_t>(size), '\0');
+        DataBuffer buffer{bytes.data(), size};
+        EXPECT_EQ(TarvoLib_GetData(&buffer), result::kSuccess);
+        return bytes;
+    }
+
+    RecordingHost host_;
+};
+
+TEST_F(DataDownloadTest, FiveMebibytesOverHttpAndHttpsArriveIdentical) {
+    tvxtest::NginxServer nginx;
+    ASSERT_TRUE(nginx.Started()) << nginx.Error();
+    ASSERT_TRUE(nginx.WritePatternFile("big.bin", 5 * 1024 * 1024, 7));
+    const std::string expected = tvxtest::ReadFile(nginx.PathOf("big.bin"));
+    for (const std::string& url : {nginx.HttpUrl("/big.bin"), nginx.HttpsUrl("/big.bin")}) {
+        SCOPED_TRACE(url);
+        ASSERT_EQ(Fetch(url), event::kDataComplete);
+        EXPECT_TRUE(FetchedBytes() == expected);
+    }
+    // The buffer must match the size exactly.
+    std::string wrong(10, '\0');
+    DataBuffer small{wrong.data(), 10};
+    EXPECT_EQ(TarvoLib_GetData(&small), result::kNotReady);
+    DataBuffer null{nullptr, 5 * 1024 * 1024};
+    EXPECT_EQ(TarvoLib_GetData(&null), result::kNotReady);
+}
+
+TEST_F(DataDownloadTest, RedirectIsFollowedToTheSecondBody) {
+    tvxtest::NginxServer nginx({"location = /moved { return 302 /target.txt; }"});
+    ASSERT_TRUE(nginx.Started()) << nginx.Error();
+    ASSERT_TRUE(nginx.WriteFile("target.txt", "second body"));
+    ASSERT_EQ(Fetch(nginx.HttpUrl("/moved")), event::kDataComplete);
+    EXPECT_EQ(FetchedBytes(), "second body");
+}
+
+TEST_F(DataDownloadTest, UnusableAnswersFail) {
+    tvxtest::ScriptedHttpServer server;
+    ASSERT_TRUE(server.Started());
+    server.On("/moved-permanently", HttpScript::Redirect(301, server.Url("/x")));
+    server.On("/no-length", HttpScript::RespondWithoutLength(200, "body without a length"));
+    server.On("/close-first", HttpScript::CloseBeforeHeader());
+    server.On("/close-inside", HttpScript::CloseInsideHeader());
+    server.On("/empty-location", HttpScript::Redirect(302, ""));
+    server.On("/not-found", HttpScript::Respond(404, "missing"));
+    server.On("/short",
+              HttpScript().Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly ten b"));
+    server.AddRedirectLoop("/loop");
+    for (const char* target : {"/moved-permanently", "/no-length", "/close-first", "/close-inside",
+                               "/empty-location", "/not-found", "/short", "/loop"}) {
+        SCOPED_TRACE(target);
+        EXPECT_EQ(Fetch(server.Url(target)), event::kDataFailed);
+    }
+    // The loop was given up after a bounded number of redirects.
+    EXPECT_LE(server.ConnectionCount(), 8u + 17u);
+}
+
+TEST_F(DataDownloadTest, RefusedUrlsFailAtOnce) {
+    for (const char* url : {"ftp://127.0.0.1/file", "http://", "not a url"})
+        EXPECT_EQ(Fetch(url), event::kDataFailed) << url;
+    // An empty URL starts nothing.
+    host_.Clear();
+    EXPECT_EQ(TarvoLib_DownloadData(""), result::kSuccess);
+    EXPECT_TRUE(host_.CallbackCodes().empty());
+}
+
+TEST_F(DataDownloadTest, RequestTextIsExactlyTheFixedHeaderSet) {
+    tvxtest::ScriptedHttpServer server;
+    ASSERT_TRUE(server.Started());
+    server.OnPrefix("/",
+                    [](const tvxtest::RecordedRequest&) { return HttpScript::Respond(200, "ok"); });
+    ASSERT_EQ(Fetch(server.Url("/dir//sub dir/f.txt")), event::kDataComplete);
+    ASSERT_EQ(Fetch(server.Url("/list.txt?b=2&a")), event::kDataComplete);
+    ASSERT_EQ(Fetch(server.Url("")), event::kDataComplete);
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    const std::string rest = std::string("Accept: */*\r\nReferer: ") + tvx::config::kRefererUrl +
+                             "\r\nAccept-Language: ko\r\nUser-Agent: NorvikClient\r\n"
+                             "Host: 127.0.0.1\r\nConnection: Keep-Alive\r\n\r\n";
+    EXPECT_EQ(requests[0].raw, "GET /dir/sub%20dir/f.txt HTTP/1.1\r\n" + rest);
+    EXPECT_EQ(requests[1].raw, "GET /list.txt?b=2 HTTP/1.1\r\n" + rest);
+    EXPECT_EQ(requests[2].raw, "GET / HTTP/1.1\r\n" + rest);
+}
+
+TEST_F(DataDownloadTest, TicksWhileRunningAndNoSizeBeforeData) {
+    int64_t size = 77;
+    EXPECT_EQ(TarvoLib_GetDataSize(&size), result::kNotReady);  // no session yet
+    tvxtest::ScriptedHttpServer server;
+    ASSERT_TRUE(server.Started());
+    // Slow enough for at least one tick of the session.
+    server.On("/slow", HttpScript().SendBytewise("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody",
+                                                 std::chrono::milliseconds(40)));
+    ASSERT_EQ(Fetch(server.Url("/slow")), event::kDataComplete);
+    EXPECT_EQ(FetchedBytes(), "body");
+    EXPECT_EQ(host_.WaitForCallback({event::kDataTick}, 0), event::kDataTick);
+}
+
+}  // namespace
