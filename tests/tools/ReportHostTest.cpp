@@ -311,6 +311,21 @@ TEST_F(ReportHostTest, ServesManyConnectionsAtOnce) {
     EXPECT_EQ(Stop(SIGINT), 0);
 }
 
+TEST_F(ReportHostTest, LargeReportSpanningManyReadsIsRecordedWhole) {
+    const uint16_t port = Launch();
+    ASSERT_NE(port, 0);
+    std::vector<ReportRecord> records;
+    for (int i = 0; i < 3000; ++i)  // about 900 KB, far more than one read
+        records.push_back(MakeReportRecord("j" + std::to_string(i), "u", i));
+    Client client(port);
+    ASSERT_TRUE(client.Send(ReportFrame(records)));
+    EXPECT_EQ(client.Receive(16), kAcceptedReply);
+    const std::vector<std::string> lines = Lines();
+    ASSERT_EQ(lines.size(), records.size());
+    EXPECT_EQ(lines.back(), R"({"job_name":"j2999","url":"u","bytes":2999})");
+    EXPECT_EQ(Stop(SIGTERM), 0);
+}
+
 TEST_F(ReportHostTest, RefusesToStartOnBadOptionsOrAPortInUse) {
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"--port", "65536"}, {"--port", "x"}, {"--bogus", "1"}, {"--port"}, {"--out", ""}}) {
