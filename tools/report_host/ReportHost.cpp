@@ -93,6 +93,10 @@ bool ReportHost::Start(std::string& error) {
     ::getsockname(listen_, reinterpret_cast<sockaddr*>(&addr), &len);
     port_ = ntohs(addr.sin_port);
 
+    // An ignored signal never reaches the signalfd, and a shell starts
+    // background programs with SIGINT ignored: take both back first.
+    ::signal(SIGTERM, SIG_DFL);
+    ::signal(SIGINT, SIG_DFL);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGTERM);
