@@ -38,7 +38,15 @@ ResultCode CJobDownloader::StartJob(CJob* job) {
     job->SetState(JobState::Running);
     held_.push_back(job);
     StartTickTimer();
-    return Begin(job);
+    const ResultCode result = Begin(job);
+    if (result != tarvo::result::kSuccess) {
+        // A job that did not begin is not held: a later start must not be
+        // answered "already held".
+        Release(job);
+        job->SetState(JobState::Idle);
+        StopTickTimerIfIdle();
+    }
+    return result;
 }
 
 ResultCode CJobDownloader::StopJob(CJob* job) {

@@ -168,6 +168,12 @@ TEST_F(JobOperationsTest, StartAnswersWhatTheDownloaderAnswers) {
     const JobHandle job = MakeJob("offline");
     fake_->beginResult = result::kOffline;
     EXPECT_EQ(TarvoLib_StartJob(job, 1), result::kOffline);
+    // A job that did not begin is not held, so it can be started again.
+    EXPECT_FALSE(fake_->Holds(&Job(job)));
+    EXPECT_EQ(Job(job).State(), JobState::Idle);
+    EXPECT_FALSE(fake_->TickRunning());
+    fake_->beginResult = result::kSuccess;
+    EXPECT_EQ(TarvoLib_StartJob(job, 1), result::kSuccess);
     Manager().SetDirectDownloader(nullptr);
     fake_ = nullptr;
     const JobHandle other = MakeJob("nobody");
