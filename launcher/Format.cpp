@@ -12,7 +12,7 @@ std::string Printf(const char* format, double value) {
     return buffer;
 }
 
-// The ladder of Part 3.7: formats[0] for bytes, then KB, MB, GB, TB; the
+// The unit ladder: formats[0] for bytes, then KB, MB, GB, TB; the
 // overflow text at 1024 TB and above.
 std::string Ladder(int64_t count, const char* const (&formats)[5], const char* overflow) {
     double x = static_cast<double>(count);

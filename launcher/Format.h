@@ -1,6 +1,6 @@
 #pragma once
 
-// Part 3.7: number, size, speed and time formatting. Small pure functions that
+// Number, size, speed and time formatting. Small pure functions that
 // take plain numbers and return narrow strings; no state, no Qt.
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-// Part 4.3: the MD4 digest exactly as RFC 1320 defines it, and the check of a
+// The MD4 digest exactly as RFC 1320 defines it, and the check of a
 // body held in memory against its Md4HashList.
 
 #include <cstddef>

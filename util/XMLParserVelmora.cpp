@@ -7,7 +7,7 @@ namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
 
-// The lists grow in the fixed steps of Part 4.1.
+// The lists grow in fixed steps.
 template <class T>
 void Push(std::vector<T>& list, T item, std::size_t first, std::size_t step) {
     if (list.size() == list.capacity())
@@ -81,7 +81,7 @@ std::size_t CutLength(std::string_view text, std::size_t limit) {
     return limit;  // not UTF-8: a plain byte cut
 }
 
-// Matching-closing-tag search of Part 4.1, from the opening tag at lt; returns
+// Matching-closing-tag search, from the opening tag at lt; returns
 // the position of the "<" of the matching closing tag, or npos.
 std::size_t FindMatchingClose(std::string_view text, std::size_t lt) {
     int depth = 0;

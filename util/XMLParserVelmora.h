@@ -1,7 +1,7 @@
 #pragma once
 
-// Part 4.1: the XML reader. CXMLParserVelmora reads a small XML document held in
-// memory (the update manifest of Part 1.3) into a tree of elements and answers
+// The XML reader. CXMLParserVelmora reads a small XML document held in
+// memory (the engine update manifest) into a tree of elements and answers
 // four lookups. It only reads, parses a practical subset of XML in 8-bit text
 // (no validation, namespaces, DTD or encoding conversion) and never fails
 // outright: defects leave a partial or default tree. Not thread-safe; each user
@@ -69,7 +69,7 @@ struct CXMLDocument {
 
 class CXMLParserVelmora {
 public:
-    // Buffer sizes of Part 4.1's callers: element names (FindChild), attribute
+    // Buffer sizes of the callers: element names (FindChild), attribute
     // names (FindAttribute) and attribute values (GetAttributeValue; 128 bytes
     // for a version value).
     static constexpr std::size_t kNameBufferSize = 128;
@@ -113,7 +113,7 @@ public:
     // The same, uncut.
     std::string GetAttributeValue(const CXMLElement* element, const char* name) const;
 
-    // Text escaping of Part 4.1 (used for element names when they are stored).
+    // Text escaping (used for element names when they are stored).
     // With no output buffer (nullptr) returns the escaped length; otherwise
     // writes the escaped text (no NUL) and returns its length.
     static std::size_t Escape(std::string_view in, char* out);

@@ -1,6 +1,6 @@
 #pragma once
 
-// Part 4.2: the zip extraction wrapper. A small handle-based reader over
+// The zip extraction wrapper. A small handle-based reader over
 // minizip's unzip interface that unpacks a zip archive held in memory into
 // files, with entry records, entry-name cleaning, folder creation along the
 // destination and numeric result codes (0 is success; nothing throws).
@@ -14,7 +14,7 @@
 
 using ZipResult = uint32_t;
 
-// Result codes (Part 4.2).
+// Result codes.
 constexpr ZipResult kZipOk = 0;                   // "Success"
 constexpr ZipResult kZipNoFile = 0x200;           // no central directory; a destination cannot be created
 constexpr ZipResult kZipWrite = 0x400;            // writing a destination file failed
@@ -85,7 +85,7 @@ ZipResult ZipLastResult();
 // The message text of a code ("unknown zip result code" for others).
 const char* ZipResultText(ZipResult code);
 
-// Name cleaning of Part 4.2, applied until no rule matches: a second
+// Name cleaning, applied until no rule matches: a second
 // character ":" drops the first two characters; a leading "\" or "/" is
 // dropped; else everything up to and including the first "\..\", "\../",
 // "/../" or "/..\" (searched in that order) is dropped.

@@ -1,4 +1,4 @@
-// Fuzzes the zip reader (Part 4.2) on arbitrary archive bytes: open, count,
+// Fuzzes the zip reader on arbitrary archive bytes: open, count,
 // read every entry record, close. Nothing is extracted.
 #include <cstddef>
 #include <cstdint>

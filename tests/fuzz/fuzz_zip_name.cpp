@@ -1,4 +1,4 @@
-// Fuzzes the zip entry-name cleaning (Part 4.2) against a plain reference of
+// Fuzzes the zip entry-name cleaning against a plain reference of
 // its rules and checks that a name called safe never leaves its folder.
 #include <cstddef>
 #include <cstdint>
@@ -15,7 +15,7 @@ void Check(bool ok) {
         __builtin_trap();
 }
 
-// The rules exactly as Part 4.2 words them, searched afresh every time.
+// The cleaning rules written out plainly, searched afresh every time.
 std::string Reference(std::string name) {
     for (;;) {
         if (name.size() >= 2 && name[1] == ':') {

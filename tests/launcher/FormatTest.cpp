@@ -1,4 +1,4 @@
-// Part 3.7: every size, speed and time example of the Part, as tables.
+// Every size, speed and time example of the formats, as tables.
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-// Part 4.3: MD4 against the RFC 1320 suite and against an independent
+// MD4 against the RFC 1320 suite and against an independent
 // implementation (OpenSSL's, through its command line), and the hash lists.
 #include <gtest/gtest.h>
 
@@ -160,7 +160,7 @@ TEST(MD4Test, EmptyBodyListIsDigestOfNothing) {
     EXPECT_TRUE(VerifyHashList(list.data(), 16, "", 0));
 }
 
-// The list laid out as Part 4.3 says: every chunk's digest, then the digest of
+// The list laid out as the updater expects it: every chunk's digest, then the digest of
 // those digests; built here from separate digests of the pieces.
 TEST(MD4Test, HashListLayout) {
     const auto body = RandomBytes(1048577, 11);

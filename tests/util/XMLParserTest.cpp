@@ -1,5 +1,5 @@
-// Part 4.1: the XML reader, its edge cases as tables, and the update manifest
-// shape of Part 1.3.
+// The XML reader, its edge cases as tables, and the shape of the engine
+// update manifest.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -309,7 +309,7 @@ TEST(XMLParserTest, DeepNestingIsBounded) {
     EXPECT_EQ(levels, CXMLParserVelmora::kMaxDepth + 1);
 }
 
-// The update manifest of Part 1.3, as the engine updater reads it.
+// The engine update manifest, as the engine updater reads it.
 TEST(XMLParserTest, UpdateManifest) {
     const char* manifest =
         "<?xml version=\"1.0\" encoding=\"euc-kr\" ?>\r\n"

@@ -1,4 +1,4 @@
-// Part 4.2: the zip extraction wrapper on archives made at run time by the real
+// The zip extraction wrapper on archives made at run time by the real
 // `zip` command and by Python's zipfile (tests/util/make_archives.py).
 #include <gtest/gtest.h>
 

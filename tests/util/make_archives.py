@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Makes the zip archives the zip wrapper tests read (Part 4.2), at test run time.
+"""Makes the zip archives the zip wrapper tests read, at test run time.
 
 Usage: make_archives.py <output folder>
 
