@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "library/CContentLengthChecker.h"
 #include "library/CDataDownloadSession.h"
 #include "library/DirectoryPath.h"
 #include "library/LibraryState.h"
@@ -44,6 +45,7 @@ CJobManager::~CJobManager() {
     engine_.reset();
     direct_.reset();
     dataSession_.reset();
+    sizeChecker_.reset();
     ostra_.reset();
 }
 
@@ -124,16 +126,29 @@ ResultCode CJobManager::GetData(DataBuffer* buffer) {
     return dataSession_ ? dataSession_->GetData(buffer) : result::kNotReady;
 }
 
-ResultCode CJobManager::AddSizeCheckUrl(const char*) {
-    return result::kNotReady;
+ResultCode CJobManager::AddSizeCheckUrl(const char* url) {
+    std::lock_guard guard(*lock_);
+    if (!sizeChecker_) {
+        sizeChecker_ = std::make_unique<CContentLengthChecker>();
+        sizeChecker_->SetListener(this);
+    }
+    return sizeChecker_->AddUrl(url);
 }
 
 ResultCode CJobManager::StartSizeCheck() {
-    TraceDiagnostic("[TarvoLib_D] 0x0003");
-    return result::kNotReady;
+    std::lock_guard guard(*lock_);
+    if (!sizeChecker_) {
+        TraceDiagnostic("[TarvoLib_D] 0x0003");
+        return result::kNotReady;
+    }
+    sizeChecker_->Start();
+    return result::kSuccess;
 }
 
-ResultCode CJobManager::GetTotalSize(int64_t*) {
+ResultCode CJobManager::GetTotalSize(int64_t* size) {
+    std::lock_guard guard(*lock_);
+    if (sizeChecker_ && size)
+        *size = sizeChecker_->Total();
     return result::kSuccess;
 }
 
@@ -279,8 +294,11 @@ ResultCode CJobManager::GetRemainingSize(JobHandle handle, int64_t* size) {
         *size = status.total - status.downloaded;
         return result::kSuccess;
     }
-    // With no size checker there is nothing to fall back on.
-    return result::kNotReady;
+    // Before a job knows its size, the host's size check stands in for it.
+    if (!sizeChecker_)
+        return result::kNotReady;
+    *size = sizeChecker_->Total();
+    return result::kSuccess;
 }
 
 ResultCode CJobManager::GetJobSize(JobHandle handle, JobSizeRecord* record) {

@@ -15,6 +15,7 @@
 #include "ostra/norvikqos/cpCMutex.h"
 #include "ostra/norvikqos/qvSmartPtr.h"
 
+class CContentLengthChecker;
 class CDataDownloadSession;
 class COstra;
 
@@ -109,6 +110,7 @@ class CJobManager final : public IJobDownloadEventListener,
     qvSmartPtr<cpCMutex> lock_;
     std::unique_ptr<COstra> ostra_;
     std::unique_ptr<CDataDownloadSession> dataSession_;
+    std::unique_ptr<CContentLengthChecker> sizeChecker_;
 
     std::vector<std::unique_ptr<CJob>> jobs_;
     int32_t nextSerial_ = 0;
