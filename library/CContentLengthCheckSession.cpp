@@ -119,18 +119,17 @@ void CContentLengthCheckSession::OnClose(uint32_t) {
 void CContentLengthCheckSession::OnConnectTimeout(uint32_t) {
     failureReason_ = "ConnectTimeout";
     request_.Stop(false);
-    // The attempt may end the check and this session with it.
-    const int32_t index = index_;
+    // Logged before the next attempt, which may end the check (and this
+    // session), so the line comes before the check's outcome.
+    WriteLogFormat("[TarvoLib] CLCS CT(file:%d)", index_);
     Attempt();
-    WriteLogFormat("[TarvoLib] CLCS CT(file:%d)", index);
 }
 
 void CContentLengthCheckSession::OnReceiveTimeout(uint32_t) {
     failureReason_ = "RecvTimeout";
     request_.Stop(false);
-    const int32_t index = index_;
+    WriteLogFormat("[TarvoLib] CLCS RT(file:%d)", index_);
     Attempt();
-    WriteLogFormat("[TarvoLib] CLCS RT(file:%d)", index);
 }
 
 void CContentLengthCheckSession::OnHostUnreachable(uint32_t) {

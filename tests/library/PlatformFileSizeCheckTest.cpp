@@ -15,6 +15,7 @@
 
 #include "LibraryHarness.h"
 #include "library/CPlatformFileSizeChecker.h"
+#include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
 #include "support/NginxServer.h"
@@ -240,6 +241,36 @@ TEST_F(PlatformFileSizeCheckTest, AFileThatDoesNotFitIsRefusedBeforeAnyByteIsWri
     }
     // Nothing was written into the entries' folder.
     EXPECT_TRUE(std::filesystem::is_empty(folder_));
+}
+
+// The network's timers run on a clock the test moves: a mirror that never
+// answers times out three times without the test waiting for it.
+class PlatformFileSizeCheckTimeoutTest : public PlatformFileSizeCheckTest {
+  protected:
+    platform::ScopedManualClock clock_;
+};
+
+TEST_F(PlatformFileSizeCheckTimeoutTest, AStalledMirrorTimesOutThreeTimesThenTheNextIsUsed) {
+    tvxtest::ScriptedHttpServer server;
+    ASSERT_TRUE(server.Started());
+    server.On("/stall", HttpScript().Stall());
+    server.On("/ok", HttpScript::Respond(200, "12345"));
+    entries_ = {Entry(server.Url("/stall") + "|" + server.Url("/ok"))};
+    Check();
+    bool reported = false;
+    for (int step = 0; step < 60 && !reported; ++step) {
+        clock_->Advance(900);
+        std::unique_lock lock(mutex_);
+        reported = changed_.wait_for(lock, std::chrono::milliseconds(60),
+                                     [&] { return result_ || failure_; });
+    }
+    ASSERT_TRUE(reported);
+    ASSERT_TRUE(result_.has_value());
+    EXPECT_EQ(result_->totalSize, 5);
+    std::vector<std::string> targets;
+    for (const auto& request : server.Requests())
+        targets.push_back(request.target);
+    EXPECT_EQ(targets, (std::vector<std::string>{"/stall", "/stall", "/stall", "/ok"}));
 }
 
 }  // namespace

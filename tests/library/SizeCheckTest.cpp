@@ -10,6 +10,7 @@
 
 #include "LibraryHarness.h"
 #include "library/Log.h"
+#include "platform/Clock.h"
 #include "support/NginxServer.h"
 #include "support/ScriptedHttpServer.h"
 
@@ -82,7 +83,7 @@ TEST_F(SizeCheckTest, SevenUrlsRunFiveAtATimeAndAddUpExactly) {
         const std::string target = "/f" + std::to_string(i);
         const std::string header =
             "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(lengths[i]) + "\r\n\r\n";
-        server.On(target, i < 5 ? HttpScript().SendBytewise(header, std::chrono::milliseconds(15))
+        server.On(target, i < 5 ? HttpScript().SendBytewise(header, std::chrono::milliseconds(25))
                                 : HttpScript().Send(header));
         urls.push_back(server.Url(target));
     }
@@ -90,6 +91,8 @@ TEST_F(SizeCheckTest, SevenUrlsRunFiveAtATimeAndAddUpExactly) {
     host_.Clear();
     ASSERT_EQ(TarvoLib_StartSizeCheck(), result::kSuccess);
     ASSERT_TRUE(server.WaitForRequests(5));
+    // A start while the run is in flight changes nothing.
+    ASSERT_EQ(TarvoLib_StartSizeCheck(), result::kSuccess);
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     EXPECT_EQ(server.ConnectionCount(), 5u);
     EXPECT_TRUE(host_.CallbackCodes().empty());
@@ -207,6 +210,41 @@ TEST_F(SizeCheckTest, AUrlTheLayerRefusesIsUnreachableAndEndsTheRunAtOnce) {
     const std::string log = LogText();
     EXPECT_EQ(CountOf(log, "[TarvoLib] CLCS HU(file:0)"), 1u);
     EXPECT_EQ(CountOf(log, "ContentLength Check Failed"), 0u);
+}
+
+// The network's timers run on a clock the test moves, so that a server that
+// never answers times out without the test waiting for it.
+class SizeCheckTimeoutTest : public SizeCheckTest {
+  protected:
+    // Moves the clock in steps below the timers' jump limit, giving the worker
+    // a tick after each, until the run ends.
+    int32_t RunOnManualClock() {
+        host_.Clear();
+        EXPECT_EQ(TarvoLib_StartSizeCheck(), result::kSuccess);
+        for (int step = 0; step < 60; ++step) {
+            if (int32_t code =
+                    host_.WaitForCallback({event::kSizeCheckComplete, event::kSizeCheckFailed}, 0))
+                return code;
+            clock_->Advance(900);
+            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        }
+        return 0;
+    }
+
+    platform::ScopedManualClock clock_;
+};
+
+TEST_F(SizeCheckTimeoutTest, AServerThatNeverAnswersTimesOutThreeTimes) {
+    tvxtest::ScriptedHttpServer server;
+    ASSERT_TRUE(server.Started());
+    server.On("/stall", HttpScript().Stall());
+    Add({server.Url("/stall")});
+    ASSERT_EQ(RunOnManualClock(), event::kSizeCheckFailed);
+    const std::string log = LogText();
+    EXPECT_EQ(CountOf(log, "[TarvoLib] CLCS RT(file:0)"), 3u);
+    EXPECT_EQ(CountOf(log, "Check Failed reason:RecvTimeout file:0 url:" + server.Url("/stall")),
+              1u);
+    EXPECT_EQ(server.Requests().size(), 3u);
 }
 
 TEST_F(SizeCheckTest, TotalsWithoutAChecker) {
