@@ -3,6 +3,12 @@
 #include <cstring>
 
 #include "ostra/norvikqos/cpCQoSHighContextAction.h"
+#include "ostra/norvikqos/cpCQoSLowServerContextAction.h"
+#include "ostra/norvikqos/cpCQoSLowServerReceiveOnlyContextAction.h"
+#include "ostra/norvikqos/cpCQoSLowServerSendOnlyContextAction.h"
+#include "ostra/norvikqos/cpCQoSOwnContextAction.h"
+#include "ostra/norvikqos/cpCQoSOwnReceiveOnlyContextAction.h"
+#include "ostra/norvikqos/cpCQoSOwnSendOnlyContextAction.h"
 
 bool cpQoSReceiveBuffer::Reserve(uint32_t more) {
     const uint64_t needed = static_cast<uint64_t>(length_) + more;
@@ -45,6 +51,18 @@ std::unique_ptr<cpCQoSContextAction> cpCreateContextAction(int32_t type, cpSocke
     switch (type) {
         case cpQoSAction::kHigh:
             return std::make_unique<cpCQoSHighContextAction>(record, chunk, buffer);
+        case cpQoSAction::kLowServer:
+            return std::make_unique<cpCQoSLowServerContextAction>(record, chunk, buffer);
+        case cpQoSAction::kLowServerReceiveOnly:
+            return std::make_unique<cpCQoSLowServerReceiveOnlyContextAction>(record, chunk, buffer);
+        case cpQoSAction::kLowServerSendOnly:
+            return std::make_unique<cpCQoSLowServerSendOnlyContextAction>(record, chunk, buffer);
+        case cpQoSAction::kOwn:
+            return std::make_unique<cpCQoSOwnContextAction>(record, chunk, buffer);
+        case cpQoSAction::kOwnReceiveOnly:
+            return std::make_unique<cpCQoSOwnReceiveOnlyContextAction>(record, chunk, buffer);
+        case cpQoSAction::kOwnSendOnly:
+            return std::make_unique<cpCQoSOwnSendOnlyContextAction>(record, chunk, buffer);
         default:
             return nullptr;
     }

@@ -85,7 +85,18 @@ class cpCQoSContextAction {
 };
 
 namespace cpQoSAction {
+// Type codes: unthrottled, then the budgeted ones (process-wide budget for
+// types 2-4, the action's own for types 5-7).
 constexpr int32_t kHigh = 1;
+constexpr int32_t kLowServer = 2;
+constexpr int32_t kLowServerReceiveOnly = 3;
+constexpr int32_t kLowServerSendOnly = 4;
+constexpr int32_t kOwn = 5;
+constexpr int32_t kOwnReceiveOnly = 6;
+constexpr int32_t kOwnSendOnly = 7;
+// Directions of SetParameter (limits in bytes per second).
+constexpr int32_t kDirectionReceive = 0;
+constexpr int32_t kDirectionSend = 1;
 // The most a read event takes in before it lets other work run.
 constexpr uint32_t kReceiveLimit = 0xFFFFF;
 constexpr uint32_t kReceiveBlock = 1024;
