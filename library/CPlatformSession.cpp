@@ -70,7 +70,9 @@ bool CPlatformSession::StartFiles(const std::vector<FileEntry>& files) {
     if (started_)
         return false;
     for (const FileEntry& file : files) {
-        if (file.url.empty() || file.folder.empty() || file.name.empty())
+        // An entry without a name is kept: opening it fails, so the job hears
+        // of it instead of completing without the file.
+        if (file.url.empty() || file.folder.empty())
             continue;
         FileEntry copy = file;
         copy.size = 0;
@@ -321,13 +323,16 @@ void CPlatformSession::Redirect(qvIHttpClientExLayer& layer) {
 int32_t CPlatformSession::OnReceiveData(uint32_t, const uint8_t* data, uint32_t length) {
     if (!file_ || idle_)
         return static_cast<int32_t>(length);
-    if (length > 0 && std::fwrite(data, 1, length, file_) != length) {
+    const size_t written = length > 0 ? std::fwrite(data, 1, length, file_) : 0;
+    // A partly written chunk is in the file: count it, so that the counts
+    // match the file when the transfer stops.
+    current_->receivedBytes += static_cast<int64_t>(written);
+    reportBytes_[static_cast<size_t>(entryIndex_)] += static_cast<int64_t>(written);
+    writtenBytes_ += static_cast<int64_t>(written);
+    if (written != length) {
         StopWithWriteError();
         return static_cast<int32_t>(length);
     }
-    current_->receivedBytes += length;
-    reportBytes_[static_cast<size_t>(entryIndex_)] += length;
-    writtenBytes_ += length;
     if (listener_)
         listener_->OnSessionProgress(listenerContext_);
     return static_cast<int32_t>(length);

@@ -56,7 +56,7 @@ class CPlatformSession final : public nwIHttpClientExEventListener {
     void SetListener(IPlatFormSessionEventListener* listener, void* context);
     // The job's mode: 0 selects the slow receive limit; anything else the fast.
     void SetJobMode(int32_t mode) { jobMode_ = mode; }
-    // Copies every entry that has a URL text, a folder and a name (byte counts
+    // Copies every entry that has a URL text and a folder (byte counts
     // cleared) and starts the first. False, with no listener call, when no
     // entry qualifies or the session has been started before. A first file
     // that fails at once raises OnSessionError from inside this call.
