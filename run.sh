@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# Runs the demo: installs what is needed, builds, serves a generated demo game
+# with nginx on loopback, starts the report host, and downloads the game with
+# the terminal host of the library into a temporary folder.
+#
+#   ./run.sh [options of tvx-demo-host, e.g. --mode 0]
+#
+# TVX_DEMO_PORT (default 18080) and TVX_DEMO_SIZES (default 4M,16M,64M,216M)
+# change the demo server's port and file sizes.
+set -euo pipefail
+cd "$(dirname "$0")"
+root=$(pwd)
+
+port=${TVX_DEMO_PORT:-18080}
+sizes=${TVX_DEMO_SIZES:-4M,16M,64M,216M}
+build=$root/build/run
+report_port=54547
+
+./scripts/setup.sh
+
+# Warnings are errors in the test builds (./test.sh); here they must not stop a
+# demo, as GCC 12 reports false -Wrestrict positives at -O3.
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTVX_WERROR=OFF >/dev/null
+targets=(tvx-demo-host)
+have_report_host=0
+if cmake --build "$build" --target help | grep -q '^tvx-report-host:'; then
+  targets+=(tvx-report-host)
+  have_report_host=1
+fi
+echo "== building ${targets[*]} (log in $build/build.log)"
+if ! cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" >"$build/build.log" 2>&1; then
+  tail -n 40 "$build/build.log" >&2
+  echo "run.sh: the build failed" >&2
+  exit 1
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tvx-demo-run.XXXXXX")
+server_pid=
+report_pid=
+
+cleanup() {
+  local pid
+  for pid in $report_pid $server_pid; do
+    kill -TERM "$pid" 2>/dev/null || true
+  done
+  for pid in $report_pid $server_pid; do
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# Waits until file holds text, while pid still runs; at most 60 s.
+wait_for() {
+  local file=$1 text=$2 pid=$3
+  for _ in $(seq 1 1200); do
+    grep -q "$text" "$file" 2>/dev/null && return 0
+    kill -0 "$pid" 2>/dev/null || return 1
+    sleep 0.05
+  done
+  return 1
+}
+
+# The game is kept in the build folder, so that a second run need not
+# generate it again.
+echo "== demo server on 127.0.0.1:$port"
+tools/demo_server/demo-server.sh --dir "$build/demo-server" --port "$port" --sizes "$sizes" \
+  >"$work/server.out" 2>&1 &
+server_pid=$!
+if ! wait_for "$work/server.out" '^file list: ' "$server_pid"; then
+  cat "$work/server.out" >&2
+  echo "run.sh: the demo server did not start" >&2
+  exit 1
+fi
+cat "$work/server.out"
+list_url=$(sed -n 's/^file list: //p' "$work/server.out")
+
+reports=$work/reports.jsonl
+if [ "$have_report_host" -eq 1 ]; then
+  echo "== report host on 127.0.0.1:$report_port"
+  "$build/tools/report_host/tvx-report-host" --port "$report_port" --out "$reports" \
+    >"$work/report.out" 2>&1 &
+  report_pid=$!
+  if ! wait_for "$work/report.out" '^listening ' "$report_pid"; then
+    cat "$work/report.out" >&2
+    echo "run.sh: note: the report host did not start; running without it" >&2
+    report_pid=
+  fi
+else
+  echo "run.sh: note: tvx-report-host is not built yet; running without a report host" >&2
+fi
+
+echo "== downloading into $work/game"
+started=$(date +%s%N)
+status=0
+"$build/tools/demo_host/tvx-demo-host" --list "$list_url" --dest "$work/game" "$@" || status=$?
+ended=$(date +%s%N)
+
+echo "== summary"
+files=0
+bytes=0
+same=0
+if [ -d "$work/game" ]; then
+  for path in "$work/game"/*; do
+    [ -f "$path" ] || continue
+    files=$((files + 1))
+    bytes=$((bytes + $(stat -c %s "$path")))
+    if cmp -s "$path" "$build/demo-server/www/fullinst/$(basename "$path")"; then
+      same=$((same + 1))
+    fi
+  done
+fi
+listed=$(grep -c . "$build/demo-server/www/fullinst/filelist.txt" || true)
+printf 'files:   %d of %d listed, %d byte-identical to the served ones\n' "$files" "$listed" "$same"
+printf 'bytes:   %d\n' "$bytes"
+ms=$(((ended - started) / 1000000))
+printf 'time:    %d.%01d s\n' $((ms / 1000)) $((ms % 1000 / 100))
+if [ -n "$report_pid" ]; then
+  # The report goes out as the job ends; give it a moment to arrive.
+  for _ in $(seq 1 40); do
+    [ "$(wc -l <"$reports" 2>/dev/null || echo 0)" -ge "$files" ] && break
+    sleep 0.05
+  done
+  printf 'reports: %d records received\n' "$( [ -f "$reports" ] && wc -l <"$reports" || echo 0)"
+  [ ! -s "$reports" ] || sed 's/^/  /' "$reports"
+else
+  echo "reports: no report host"
+fi
+[ "$status" -eq 0 ] || echo "run.sh: tvx-demo-host ended with $status" >&2
+exit "$status"
