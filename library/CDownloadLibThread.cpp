@@ -5,6 +5,7 @@
 
 #include "library/CJobManager.h"
 #include "library/Log.h"
+#include "ostra/norvikqos/COstra.h"
 #include "ostra/norvikqos/cpCMutex.h"
 #include "ostra/norvikqos/qvSmartPtr.h"
 
@@ -74,6 +75,7 @@ void CDownloadLibThread::WorkerBody(const std::shared_ptr<WorkerState>& state) {
     qvSmartPtr<cpCMutex> lock;
     if (lock.CreateInstance(qvClassId::kMutex)) {
         lock->Lock();
+        COstra::SetLogSink(&WriteLog);
         state->manager = std::make_unique<CJobManager>(lock, &state->loop);
         state->started.Set();
         lock->Unlock();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 #include "ostra/norvikqos/cpCMutex.h"
@@ -18,6 +19,23 @@ class qvCGarbageCollector;
 // timers) and takes them down in reverse.
 class COstra {
   public:
+    // Where the network core writes its few log lines (one line each, without
+    // its end). The stack knows nothing of the library's log file, so the
+    // library installs its writer here before it starts the core; without one
+    // the lines are dropped.
+    using LogSink = void (*)(const char* line);
+    static void SetLogSink(LogSink sink);
+
+    // A trusted certificate built into the program: its name and PEM text.
+    struct BuiltinCertificate {
+        const char* name;
+        const char* pem;
+    };
+    // Adds each certificate to the TLS module's trusted list and logs every
+    // one that was read; texts that hold no certificate are skipped. Answers
+    // how many were added.
+    static size_t AddTrustedCertificates(const BuiltinCertificate* table, size_t count);
+
     // Runs on the worker thread with the engine lock held. loop may be null for
     // tests that drive the timer manager's passes themselves; there is then no
     // socket event source.
@@ -30,7 +48,7 @@ class COstra {
     // connection would fail, so the caller should not go on.
     qvResult StartResult() const;
 
-    // Called when the worker's loop has ended: network and TLS clean-up.
+    // Called when the worker's loop has ended: network stop, then TLS clean-up.
     void Stop();
 
   private:

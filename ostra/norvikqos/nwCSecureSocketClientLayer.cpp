@@ -123,6 +123,14 @@ void nwCSecureSocketClientLayer::PlaintextReceived(const uint8_t* data, size_t l
         layer->CloseContext();
         return;
     }
-    if (static_cast<size_t>(consumed) < size)
+    if (static_cast<size_t>(consumed) >= size)
+        return;
+    // A layer above that waits for a whole message consumes nothing for a
+    // while: keep the joined buffer then instead of copying it once more.
+    if (bytes == joined.data()) {
+        joined.erase(joined.begin(), joined.begin() + consumed);
+        layer->remainder_ = std::move(joined);
+    } else {
         layer->remainder_.assign(bytes + consumed, bytes + size);
+    }
 }

@@ -13,6 +13,17 @@
 namespace {
 
 BIO_METHOD* gMethod = nullptr;
+// Sessions alive, and whether Cleanup waits for the last of them: the method
+// must outlive every BIO made from it, and connections may still be held by
+// the deferred-release collector when the network stops.
+size_t gSessions = 0;
+bool gCleanupPending = false;
+
+void FreeMethod() {
+    BIO_meth_free(gMethod);
+    gMethod = nullptr;
+    gCleanupPending = false;
+}
 
 struct TrustedCertificate {
     std::string name;
@@ -95,6 +106,7 @@ qvResult COpenSSL::Startup() {
     OPENSSL_init_ssl(0, nullptr);
     OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
     OPENSSL_init_crypto(OPENSSL_INIT_ADD_ALL_CIPHERS | OPENSSL_INIT_ADD_ALL_DIGESTS, nullptr);
+    gCleanupPending = false;
     if (gMethod)
         return qv::kOk;
     gMethod = BIO_meth_new(0, "velmora BIO");
@@ -113,10 +125,12 @@ void COpenSSL::Cleanup() {
     for (TrustedCertificate& entry : gTrusted)
         X509_free(entry.certificate);
     gTrusted.clear();
-    if (gMethod) {
-        BIO_meth_free(gMethod);
-        gMethod = nullptr;
-    }
+    if (!gMethod)
+        return;
+    if (gSessions > 0)
+        gCleanupPending = true;
+    else
+        FreeMethod();
 }
 
 qvResult COpenSSL::AddTrustedCertificate(const char* name, const char* pem) {
@@ -141,6 +155,8 @@ size_t COpenSSL::TrustedCertificateCount() {
 std::unique_ptr<COpenSSL> COpenSSL::Create(const Callbacks& callbacks, const char* serverName) {
     if (!gMethod && qv::Failed(Startup()))
         return nullptr;
+    if (gCleanupPending)
+        gCleanupPending = false;  // a new session keeps the module running
     std::unique_ptr<COpenSSL> session(new COpenSSL());
     session->callbacks_ = callbacks;
     session->ctx_ = SSL_CTX_new(TLS_client_method());
@@ -165,11 +181,17 @@ std::unique_ptr<COpenSSL> COpenSSL::Create(const Callbacks& callbacks, const cha
     return session;
 }
 
+COpenSSL::COpenSSL() {
+    ++gSessions;
+}
+
 COpenSSL::~COpenSSL() {
     if (ssl_)
         SSL_free(ssl_);
     if (ctx_)
         SSL_CTX_free(ctx_);
+    if (--gSessions == 0 && gCleanupPending)
+        FreeMethod();
 }
 
 qvResult COpenSSL::Connect() {
@@ -211,4 +233,8 @@ qvResult COpenSSL::Write(const uint8_t* data, size_t length) {
     ERR_clear_error();
     const int written = SSL_write(ssl_, data, static_cast<int>(length));
     return written == static_cast<int>(length) ? qv::kOk : qv::kFail;
+}
+
+bool COpenSSL::IsStarted() {
+    return gMethod != nullptr && !gCleanupPending;
 }

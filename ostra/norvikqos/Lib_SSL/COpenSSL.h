@@ -23,12 +23,15 @@ class COpenSSL {
     };
 
     // Module start and stop: library initialisation and the program's BIO method
-    // ("velmora BIO"); Cleanup also frees the trusted-certificate list.
+    // ("velmora BIO"); Cleanup also frees the trusted-certificate list. While
+    // sessions are alive, the method is freed after the last one ends.
     static qvResult Startup();
     static void Cleanup();
     // Reads one PEM certificate into the trusted list (which no session uses).
     static qvResult AddTrustedCertificate(const char* name, const char* pem);
     static size_t TrustedCertificateCount();
+    // True between Startup and the moment Cleanup takes effect.
+    static bool IsStarted();
 
     // A new session; serverName, when given, goes out as SNI.
     static std::unique_ptr<COpenSSL> Create(const Callbacks& callbacks, const char* serverName);
@@ -47,7 +50,7 @@ class COpenSSL {
 
   private:
     struct BioAccess;
-    COpenSSL() = default;
+    COpenSSL();
 
     Callbacks callbacks_;
     SSL_CTX* ctx_ = nullptr;

@@ -4,10 +4,7 @@
 // arrive together in one delivery.
 #include <gtest/gtest.h>
 #include <openssl/bio.h>
-#include <openssl/ec.h>
-#include <openssl/evp.h>
 #include <openssl/ssl.h>
-#include <openssl/x509.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -16,6 +13,7 @@
 #include <vector>
 
 #include "NetTestSupport.h"
+#include "TlsTestIdentity.h"
 #include "ostra/norvikqos/nwCSecureSocketClientLayer.h"
 #include "ostra/norvikqos/nwTLayer.h"
 #include "ostra/norvikqos/qvClassFactory.h"
@@ -27,39 +25,6 @@ namespace {
 
 namespace sock = platform::sock;
 
-// A self-signed certificate on a fresh P-256 key, made once per process.
-struct Identity {
-    EVP_PKEY* key = nullptr;
-    X509* certificate = nullptr;
-
-    static const Identity& Get() {
-        static const Identity identity = Make();
-        return identity;
-    }
-
-  private:
-    static Identity Make() {
-        Identity id;
-        EVP_PKEY_CTX* pctx = EVP_PKEY_CTX_new_id(EVP_PKEY_EC, nullptr);
-        EVP_PKEY_keygen_init(pctx);
-        EVP_PKEY_CTX_set_ec_paramgen_curve_nid(pctx, NID_X9_62_prime256v1);
-        EVP_PKEY_keygen(pctx, &id.key);
-        EVP_PKEY_CTX_free(pctx);
-        id.certificate = X509_new();
-        X509_set_version(id.certificate, 2);
-        ASN1_INTEGER_set(X509_get_serialNumber(id.certificate), 1);
-        X509_gmtime_adj(X509_getm_notBefore(id.certificate), 0);
-        X509_gmtime_adj(X509_getm_notAfter(id.certificate), 3600);
-        X509_set_pubkey(id.certificate, id.key);
-        X509_NAME* name = X509_get_subject_name(id.certificate);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char*>("tls.test"), -1, -1, 0);
-        X509_set_issuer_name(id.certificate, name);
-        X509_sign(id.certificate, id.key, EVP_sha256());
-        return id;
-    }
-};
-
 // One server-side TLS connection, driven from the test thread.
 class TlsPeer {
   public:
@@ -67,8 +32,8 @@ class TlsPeer {
         ctx_ = SSL_CTX_new(TLS_server_method());
         if (maxVersion)
             SSL_CTX_set_max_proto_version(ctx_, maxVersion);
-        SSL_CTX_use_certificate(ctx_, Identity::Get().certificate);
-        SSL_CTX_use_PrivateKey(ctx_, Identity::Get().key);
+        SSL_CTX_use_certificate(ctx_, tlstest::Identity::Get().certificate);
+        SSL_CTX_use_PrivateKey(ctx_, tlstest::Identity::Get().key);
         ssl_ = SSL_new(ctx_);
         in_ = BIO_new(BIO_s_mem());
         out_ = BIO_new(BIO_s_mem());
