@@ -6,6 +6,7 @@
 
 #include "library/CContentLengthChecker.h"
 #include "library/CDataDownloadSession.h"
+#include "library/CPlatFormDownloader.h"
 #include "library/DirectoryPath.h"
 #include "library/LibraryState.h"
 #include "library/Log.h"
@@ -54,7 +55,9 @@ ResultCode CJobManager::SetUp(HostWindow window, EventCallback callback, uintptr
     std::lock_guard guard(*lock_);
     host_ = HostLink{window, callback, context};
     SetElevateFlag(elevate);
-    // The engine downloader and the direct downloader are made here once they exist.
+    // The engine downloader comes first once the engine path exists; jobs go to
+    // the direct downloader until then.
+    direct_ = std::make_unique<CPlatFormDownloader>(this, lock_);
     return result::kSuccess;
 }
 
