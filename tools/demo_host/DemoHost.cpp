@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cinttypes>
 
 #include "FileList.h"
 #include "launcher/Format.h"
@@ -14,8 +13,8 @@ namespace {
 namespace event = tarvo::event;
 namespace result = tarvo::result;
 
-// A wait on the queue ends at least this often, so that a library that stops
-// posting cannot hide a stop request (which is posted into the same queue).
+// The queue's wait needs a bound; an idle minute simply waits again. Stop
+// requests arrive through the same queue, so none waits for the bound.
 constexpr uint32_t kTakeTimeoutMs = 60'000;
 
 int64_t NowMs() {
