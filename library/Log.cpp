@@ -68,10 +68,8 @@ void WriteLog(const char* text) {
     FILE* file = std::fopen(CachedPath().c_str(), "a");
     if (!file)
         return;
-    const std::string stamp =
-        "[" + tarvo::detail::LogTimeText(platform::Clock().CalendarSeconds()) + "] ";
-    std::fputs(stamp.c_str(), file);
-    std::fputs(text ? text : "", file);
+    const std::string time = tarvo::detail::LogTimeText(platform::Clock().CalendarSeconds());
+    std::fprintf(file, "[%s] %s", time.c_str(), text ? text : "");
     std::fputc('\n', file);
     std::fclose(file);
 }
