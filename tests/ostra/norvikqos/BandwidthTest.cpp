@@ -70,6 +70,7 @@ class BandwidthTest : public ::testing::Test, public NetFixture {
     }
     // Runs the loop briefly and collects what every peer received meanwhile.
     void Settle(int ms = 60) {
+        Spin(10);
         RunFor(ms);
         for (Peer& p : peers_) {
             char buffer[65536];
