@@ -1,5 +1,7 @@
 #include "ostra/norvikqos/cpCQoS.h"
 
+#include "platform/Clock.h"
+
 #include <mutex>
 
 #include "ostra/norvikqos/cpCQoSContext.h"
@@ -152,4 +154,13 @@ void cpCQoS::OnSecond() {
 
 void cpCQoS::OnSecondTimer(void* self) {
     static_cast<cpCQoS*>(self)->OnSecond();
+}
+
+uint32_t cpCQoS::MsUntilNextSecond() const {
+    if (!secondTimer_ || !secondTimer_->IsRunning())
+        return kSecondMs;
+    const int64_t left = platform::ElapsedMs(platform::Clock().Now(), secondTimer_->Due());
+    if (left <= 0)
+        return 0;
+    return left > kSecondMs ? kSecondMs : static_cast<uint32_t>(left);
 }

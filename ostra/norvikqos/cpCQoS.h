@@ -59,6 +59,8 @@ class cpCQoS final : public platform::ISocketEventSink {
     // The once-a-second step: refills the budget and steps every context.
     void OnSecond();
     Budget& ProcessBudget() { return budget_; }
+    // Milliseconds left until the next once-a-second step (1000 when unknown).
+    uint32_t MsUntilNextSecond() const;
     cpCMutex* EngineLock() const { return lock_.Get(); }
 
     // Event source side.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ostra/norvikqos/cpCQoS.h"
+
 uint32_t cpCQoSOwnContextAction::Budget::Grant(uint32_t n) {
     const uint32_t granted = std::min(n, budget);
     budget -= granted;
@@ -21,11 +23,26 @@ void cpCQoSOwnContextAction::Budget::Refill(uint32_t& total) {
     budget = limit;
 }
 
+// A first limit is good at once for the rest of the current second, pro rata:
+// a connection made in the middle of a second would otherwise stand still
+// until the next refill, which costs every new connection (each file, retry
+// and redirect of a download) up to a second while keeping the rate exact.
+void cpCQoSOwnContextAction::Budget::SetLimit(uint32_t value) {
+    const bool first = !limitSet;
+    limitSet = true;
+    limit = value;
+    if (!first)
+        return;
+    const cpCQoS* registry = cpCQoS::Instance();
+    const uint64_t left = registry ? registry->MsUntilNextSecond() : cpCQoS::kSecondMs;
+    budget = static_cast<uint32_t>(uint64_t{value} * left / cpCQoS::kSecondMs);
+}
+
 void cpCQoSOwnContextAction::SetParameter(int32_t direction, const uint32_t& value) {
     if (direction == cpQoSAction::kDirectionReceive)
-        receive_.limit = value;
+        receive_.SetLimit(value);
     else if (direction == cpQoSAction::kDirectionSend)
-        send_.limit = value;
+        send_.SetLimit(value);
 }
 
 void cpCQoSOwnContextAction::PerSecond(cpQoSTotals& totals) {

@@ -4,9 +4,9 @@
 
 // Budgeted in both directions by limits of its own, set through the context's
 // SetActionParameter and renewed by the context's once-a-second step. Limits
-// and budgets start at 0: nothing moves before the first refill after the
-// action was made, and with a limit of 0 nothing ever does. A new limit counts
-// from the next refill.
+// and budgets start at 0, and with a limit of 0 nothing ever moves. The first
+// limit set is granted at once for the part of the second that is left; a
+// later change counts from the next refill.
 class cpCQoSOwnContextAction : public cpCQoSLowContextAction {
   public:
     // One direction, in bytes.
@@ -14,9 +14,11 @@ class cpCQoSOwnContextAction : public cpCQoSLowContextAction {
         uint32_t limit = 0;   // per second
         uint32_t budget = 0;  // left in the current second
         uint32_t used = 0;    // granted in the current second
+        bool limitSet = false;
 
         uint32_t Grant(uint32_t n);
         void Return(uint32_t n);
+        void SetLimit(uint32_t value);
         // Adds the second's use to total and starts the next second.
         void Refill(uint32_t& total);
     };

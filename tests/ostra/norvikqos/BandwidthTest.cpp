@@ -45,10 +45,18 @@ class BandwidthTest : public ::testing::Test, public NetFixture {
     }
 
     // A connected context under the given action, limits set when it has its own.
-    Peer& Open(int32_t type, uint32_t receiveLimit = 0, uint32_t sendLimit = 0) {
+    // With wholeSeconds the limits are set after a first limit of 0, so they
+    // count from the next refill and each test counts whole seconds; otherwise
+    // a first limit is good at once for what is left of the current second.
+    Peer& Open(int32_t type, uint32_t receiveLimit = 0, uint32_t sendLimit = 0,
+               bool wholeSeconds = true) {
         Peer& p = peers_.emplace_back();
         p.context = MakeContext(0, &p.layer);
         EXPECT_EQ(p.context->SetAction(type), qv::kOk);
+        if (wholeSeconds) {
+            p.context->SetActionParameter(cpQoSAction::kDirectionReceive, 0);
+            p.context->SetActionParameter(cpQoSAction::kDirectionSend, 0);
+        }
         p.context->SetActionParameter(cpQoSAction::kDirectionReceive, receiveLimit);
         p.context->SetActionParameter(cpQoSAction::kDirectionSend, sendLimit);
         p.context->Connect(listener.Address());
@@ -102,6 +110,24 @@ TEST_F(BandwidthTest, OwnReceiveLimitGivesExactlyTheLimitEachSecondInOrder) {
         EXPECT_EQ(Own(p)->ReceiveBudget().used, 2048u);
     }
     EXPECT_EQ(p.layer->received, sent.substr(0, 3 * 2048));
+}
+
+TEST_F(BandwidthTest, FirstLimitIsGoodForTheRestOfTheCurrentSecond) {
+    // A new connection gets its limit's share of what is left of the second
+    // at once, instead of standing still until the refill.
+    clock->Advance(250);
+    const uint32_t left = cpCQoS::Instance()->MsUntilNextSecond();
+    ASSERT_GT(left, 0u);
+    ASSERT_LT(left, 1000u);
+    const size_t share = 2048u * left / 1000u;
+    Peer& p = Open(cpQoSAction::kOwnReceiveOnly, 2048, 0, false);
+    SendAll(p.peer, Pattern(10000));
+    ASSERT_TRUE(RunUntil([&] { return Low(p)->IsReceiveBlocked(); }));
+    EXPECT_EQ(p.layer->received.size(), share);
+    Refill();
+    ASSERT_TRUE(RunUntil([&] { return p.layer->received.size() >= share + 2048u; }));
+    Settle();
+    EXPECT_EQ(p.layer->received.size(), share + 2048u);
 }
 
 TEST_F(BandwidthTest, ShortReadGivesBackTheRestOfItsGrantForTheSameSecond) {
