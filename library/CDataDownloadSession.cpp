@@ -57,7 +57,10 @@ ResultCode CDataDownloadSession::GetDataSize(int64_t* size) const {
 }
 
 ResultCode CDataDownloadSession::GetData(DataBuffer* buffer) const {
-    if (!buffer || !buffer->data || buffer->size != expected_ || !buffer_ || expected_ <= 0)
+    // Only a whole body is handed out: after a download that ended early the
+    // buffer holds a part of it.
+    if (!buffer || !buffer->data || buffer->size != expected_ || !buffer_ || expected_ <= 0 ||
+        received_ < expected_)
         return tarvo::result::kNotReady;
     std::memcpy(buffer->data, buffer_.get(), static_cast<size_t>(expected_));
     return tarvo::result::kSuccess;
@@ -82,7 +85,10 @@ void CDataDownloadSession::OnResponseHeader(uint32_t) {
             return;
         }
         received_ = 0;
-        buffer_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(length)]());
+        // Not zero-filled: every byte is written before the data can be read
+        // (GetData wants the whole body), and filling hundreds of MiB first
+        // doubled the cost of a large download.
+        buffer_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(length)]);
         if (!buffer_) {
             expected_ = 0;
             Fail(kSessionBadResponse, true);

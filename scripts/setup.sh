@@ -14,6 +14,8 @@ packages=(
   qt6-base-dev fonts-nanum
   # real servers, archives and network namespaces in tests
   nginx-light openssl 7zip zip unzip iproute2
+  # the data download benchmark compares with curl
+  curl
 )
 
 missing=()

@@ -88,6 +88,11 @@ TEST_F(DataDownloadTest, UnusableAnswersFail) {
     }
     // The loop was given up after a bounded number of redirects.
     EXPECT_LE(server.ConnectionCount(), 8u + 17u);
+    // A body that ended early is never handed out, not even in part.
+    ASSERT_EQ(Fetch(server.Url("/short")), event::kDataFailed);
+    std::string part(100, '\0');
+    DataBuffer buffer{part.data(), 100};
+    EXPECT_EQ(TarvoLib_GetData(&buffer), result::kNotReady);
 }
 
 TEST_F(DataDownloadTest, RefusedUrlsFailAtOnce) {

@@ -1,0 +1,170 @@
+// Downloads a 256 MiB file from nginx into memory through the library's entry
+// functions, over http and https, and the same file with curl -o /dev/null in
+// the same run; prints MiB/s and CPU seconds per GiB of both and their ratios.
+// The library's time includes TarvoLib_GetData (the host's copy of the bytes).
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "library/TarvoLib.h"
+#include "support/NginxServer.h"
+#include "support/TempDir.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr uint64_t kSize = 256ull << 20;
+constexpr int kRuns = 3;  // the best of these counts
+
+struct Measure {
+    double seconds = 0;
+    double cpuSeconds = 0;
+    bool ok = false;
+};
+
+double CpuSeconds(int who) {
+    rusage usage{};
+    getrusage(who, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Waits for the data download's outcome, delivered through the callback.
+class Host {
+  public:
+    static void Callback(int32_t code, uintptr_t, uintptr_t context) {
+        auto* self = reinterpret_cast<Host*>(context);
+        if (code != tarvo::event::kDataComplete && code != tarvo::event::kDataFailed)
+            return;
+        {
+            std::lock_guard lock(self->mutex_);
+            self->code_ = code;
+        }
+        self->changed_.notify_all();
+    }
+    int32_t Wait() {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, std::chrono::minutes(2), [&] { return code_ != 0; });
+        const int32_t code = code_;
+        code_ = 0;
+        return code;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int32_t code_ = 0;
+};
+
+Measure Ours(Host& host, const std::string& url, std::vector<char>& buffer) {
+    Measure m;
+    const double cpu = CpuSeconds(RUSAGE_SELF);
+    const auto start = std::chrono::steady_clock::now();
+    if (TarvoLib_DownloadData(url.c_str()) != tarvo::result::kSuccess ||
+        host.Wait() != tarvo::event::kDataComplete)
+        return m;
+    int64_t size = 0;
+    DataBuffer data{buffer.data(), static_cast<int64_t>(buffer.size())};
+    m.ok = TarvoLib_GetDataSize(&size) == tarvo::result::kSuccess &&
+           size == static_cast<int64_t>(kSize) &&
+           TarvoLib_GetData(&data) == tarvo::result::kSuccess;
+    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m.cpuSeconds = CpuSeconds(RUSAGE_SELF) - cpu;
+    return m;
+}
+
+Measure Curl(const std::string& url) {
+    Measure m;
+    const double cpu = CpuSeconds(RUSAGE_CHILDREN);
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::string> args{"curl", "-s", "-k", "--http1.1", "-o", "/dev/null", url};
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, "curl", nullptr, nullptr, argv.data(), environ) != 0)
+        return m;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m.cpuSeconds = CpuSeconds(RUSAGE_CHILDREN) - cpu;
+    m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return m;
+}
+
+template <class Run>
+Measure Best(Run run) {
+    Measure best;
+    for (int i = 0; i < kRuns; ++i) {
+        const Measure m = run();
+        if (!m.ok)
+            return m;
+        if (!best.ok || m.seconds < best.seconds)
+            best = m;
+    }
+    return best;
+}
+
+double MiBps(const Measure& m) {
+    return static_cast<double>(kSize) / (1 << 20) / m.seconds;
+}
+double CpuPerGiB(const Measure& m) {
+    return m.cpuSeconds * static_cast<double>(1ull << 30) / static_cast<double>(kSize);
+}
+
+}  // namespace
+
+int main() {
+    // The library's log and the server's files go to a folder of this run.
+    tvxtest::TempDir home("tvx-bench-");
+    setenv("XDG_DATA_HOME", home.Path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", home.Path().c_str(), 1);
+
+    tvxtest::NginxServer nginx;
+    if (!nginx.Started()) {
+        std::fprintf(stderr, "nginx: %s\n", nginx.Error().c_str());
+        return 1;
+    }
+    if (!nginx.WritePatternFile("big.bin", kSize, 5)) {
+        std::fprintf(stderr, "cannot write the test file\n");
+        return 1;
+    }
+    Host host;
+    if (TarvoLib_Initialize(nullptr, &Host::Callback, reinterpret_cast<uintptr_t>(&host)) !=
+        tarvo::result::kSuccess) {
+        std::fprintf(stderr, "TarvoLib_Initialize failed\n");
+        return 1;
+    }
+    std::vector<char> buffer(kSize);
+    int failures = 0;
+    std::printf("%-6s %-8s %10s %12s\n", "scheme", "client", "MiB/s", "CPU s/GiB");
+    for (const bool secure : {false, true}) {
+        const char* scheme = secure ? "https" : "http";
+        const std::string url = secure ? nginx.HttpsUrl("/big.bin") : nginx.HttpUrl("/big.bin");
+        const Measure ours = Best([&] { return Ours(host, url, buffer); });
+        const Measure curl = Best([&] { return Curl(url); });
+        if (!ours.ok || !curl.ok) {
+            std::fprintf(stderr, "%s: %s failed\n", scheme, ours.ok ? "curl" : "TarvoLib");
+            ++failures;
+            continue;
+        }
+        std::printf("%-6s %-8s %10.1f %12.3f\n", scheme, "TarvoLib", MiBps(ours), CpuPerGiB(ours));
+        std::printf("%-6s %-8s %10.1f %12.3f\n", scheme, "curl", MiBps(curl), CpuPerGiB(curl));
+        std::printf("%-6s ratio    %9.2fx %11.2fx   (TarvoLib / curl)\n", scheme,
+                    MiBps(ours) / MiBps(curl), CpuPerGiB(ours) / CpuPerGiB(curl));
+    }
+    TarvoLib_Finalize();
+    return failures == 0 ? 0 : 1;
+}
