@@ -27,15 +27,16 @@ std::string Ladder(int64_t count, const char* const (&formats)[5], const char* o
 }  // namespace
 
 std::string SizeText(int64_t bytes) {
-    static const char* const kFormats[5] = {"%0.f Bytes", "%.2f KB", "%.2f MB", "%.2f GB", "%.2f TB"};
+    static const char* const kFormats[5] = {"%0.f Bytes", "%.2f KB", "%.2f MB", "%.2f GB",
+                                            "%.2f TB"};
     return Ladder(bytes, kFormats, "");
 }
 
 std::string SpeedText(int64_t bytesPerSecond) {
     if (bytesPerSecond <= 0)
         return "0 Bytes/Sec";
-    static const char* const kFormats[5] = {"%0.f Bytes/Sec", "%0.2f KB/Sec", "%0.2f MB/Sec", "%0.2f GB/Sec",
-                                            "%0.2f TB/Sec"};
+    static const char* const kFormats[5] = {"%0.f Bytes/Sec", "%0.2f KB/Sec", "%0.2f MB/Sec",
+                                            "%0.2f GB/Sec", "%0.2f TB/Sec"};
     return Ladder(bytesPerSecond, kFormats, "0 Bytes/Sec");
 }
 

@@ -4,14 +4,22 @@
 
 namespace {
 
-inline uint32_t Rotl(uint32_t x, int s) { return (x << s) | (x >> (32 - s)); }
-inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (~x & z); }
-inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (x & z) | (y & z); }
-inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
+inline uint32_t Rotl(uint32_t x, int s) {
+    return (x << s) | (x >> (32 - s));
+}
+inline uint32_t F(uint32_t x, uint32_t y, uint32_t z) {
+    return (x & y) | (~x & z);
+}
+inline uint32_t G(uint32_t x, uint32_t y, uint32_t z) {
+    return (x & y) | (x & z) | (y & z);
+}
+inline uint32_t H(uint32_t x, uint32_t y, uint32_t z) {
+    return x ^ y ^ z;
+}
 
 inline uint32_t Load32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 inline void Store32(uint8_t* p, uint32_t v) {
@@ -24,7 +32,10 @@ inline void Store32(uint8_t* p, uint32_t v) {
 }  // namespace
 
 ctCMD4::ctCMD4()
-    : state_{0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u}, bits_{0, 0}, buffer_{}, count_(0) {}
+    : state_{0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u},
+      bits_{0, 0},
+      buffer_{},
+      count_(0) {}
 
 ctCMD4::~ctCMD4() = default;
 
@@ -148,7 +159,8 @@ std::vector<uint8_t> Md4HashList(const void* body, int64_t length) {
     return list;
 }
 
-bool VerifyHashList(const void* expected, int64_t expectedLength, const void* body, int64_t bodyLength) {
+bool VerifyHashList(const void* expected, int64_t expectedLength, const void* body,
+                    int64_t bodyLength) {
     if (expectedLength < 0 || (!expected && expectedLength > 0))
         return false;
     if (bodyLength < 0 || (!body && bodyLength > 0))
@@ -156,5 +168,6 @@ bool VerifyHashList(const void* expected, int64_t expectedLength, const void* bo
     const std::vector<uint8_t> computed = Md4HashList(body, bodyLength);
     if (expectedLength > static_cast<int64_t>(computed.size()))
         return false;
-    return expectedLength == 0 || std::memcmp(expected, computed.data(), static_cast<std::size_t>(expectedLength)) == 0;
+    return expectedLength == 0 ||
+           std::memcmp(expected, computed.data(), static_cast<std::size_t>(expectedLength)) == 0;
 }

@@ -8,7 +8,7 @@
 #include <vector>
 
 class ctCMD4 {
-public:
+  public:
     static constexpr int kDigestSize = 16;
 
     // RFC 1320 initial values, length 0, empty buffer.
@@ -22,13 +22,13 @@ public:
     // the buffer count and returns 1.
     int Final(uint8_t* digest);
 
-private:
+  private:
     void Transform(const uint8_t* block);
 
     uint32_t state_[4];
     uint32_t bits_[2];  // message length in bits: low, high
     uint8_t buffer_[64];
-    uint32_t count_;    // bytes waiting in the buffer
+    uint32_t count_;  // bytes waiting in the buffer
 };
 
 // Chunk size of an Md4HashList.
@@ -42,4 +42,5 @@ std::vector<uint8_t> Md4HashList(const void* body, int64_t length);
 // True when the expected list, over its whole length, equals the beginning of
 // the body's Md4HashList; an expected list longer than the computed one does
 // not match. A null or negative-length body does not match.
-bool VerifyHashList(const void* expected, int64_t expectedLength, const void* body, int64_t bodyLength);
+bool VerifyHashList(const void* expected, int64_t expectedLength, const void* body,
+                    int64_t bodyLength);

@@ -131,9 +131,15 @@ std::size_t FindMatchingClose(std::string_view text, std::size_t lt) {
 
 }  // namespace
 
-std::string CXMLAttribute::Name() const { return CXMLParserVelmora::Unescape(name); }
-std::string CXMLAttribute::Value() const { return CXMLParserVelmora::Unescape(value); }
-std::string CXMLElement::Name() const { return CXMLParserVelmora::Unescape(name_); }
+std::string CXMLAttribute::Name() const {
+    return CXMLParserVelmora::Unescape(name);
+}
+std::string CXMLAttribute::Value() const {
+    return CXMLParserVelmora::Unescape(value);
+}
+std::string CXMLElement::Name() const {
+    return CXMLParserVelmora::Unescape(name_);
+}
 
 std::size_t CXMLParserVelmora::Escape(std::string_view in, char* out) {
     std::size_t n = 0;
@@ -145,14 +151,24 @@ std::size_t CXMLParserVelmora::Escape(std::string_view in, char* out) {
     for (std::size_t i = 0; i < in.size(); ++i) {
         const char c = in[i];
         switch (c) {
-        case '&':
-            put(i + 1 < in.size() && in[i + 1] == '#' ? std::string_view("&") : "&amp;");
-            break;
-        case '<': put("&lt;"); break;
-        case '>': put("&gt;"); break;
-        case '"': put("&quot;"); break;
-        case '\'': put("&apos;"); break;
-        default: put(std::string_view(&in[i], 1)); break;
+            case '&':
+                put(i + 1 < in.size() && in[i + 1] == '#' ? std::string_view("&") : "&amp;");
+                break;
+            case '<':
+                put("&lt;");
+                break;
+            case '>':
+                put("&gt;");
+                break;
+            case '"':
+                put("&quot;");
+                break;
+            case '\'':
+                put("&apos;");
+                break;
+            default:
+                put(std::string_view(&in[i], 1));
+                break;
         }
     }
     return n;
@@ -168,7 +184,8 @@ std::string CXMLParserVelmora::Unescape(std::string_view in) {
     static constexpr struct {
         std::string_view entity;
         char c;
-    } kEntities[] = {{"&amp;", '&'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&lt;", '<'}, {"&gt;", '>'}};
+    } kEntities[] = {
+        {"&amp;", '&'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&lt;", '<'}, {"&gt;", '>'}};
     std::string out;
     out.reserve(in.size());
     std::size_t i = 0;
@@ -237,7 +254,8 @@ CXMLElement* CXMLParserVelmora::MakeElement(Range tag, CXMLElement* parent) {
     for (;;) {
         // Line ends count as blanks too, so that attributes may stand on
         // lines of their own.
-        while (i < tag.size() && (tag[i] == ' ' || tag[i] == '\t' || tag[i] == '\r' || tag[i] == '\n'))
+        while (i < tag.size() &&
+               (tag[i] == ' ' || tag[i] == '\t' || tag[i] == '\r' || tag[i] == '\n'))
             ++i;
         if (i >= tag.size() || tag[i] == '>' || tag[i] == '/')
             break;
@@ -251,7 +269,8 @@ CXMLElement* CXMLParserVelmora::MakeElement(Range tag, CXMLElement* parent) {
         if (q == npos)
             break;
         Push(element->attributes_,
-             CXMLAttribute{std::string(tag.substr(i, eq - i)), std::string(tag.substr(v, q - v)), element},
+             CXMLAttribute{std::string(tag.substr(i, eq - i)), std::string(tag.substr(v, q - v)),
+                           element},
              20, 20);
         i = q + 1;
     }
@@ -264,14 +283,15 @@ void CXMLParserVelmora::AddText(Range text, CXMLElement* parent) {
     const Range trimmed = Trim(text);
     if (trimmed.empty())
         return;
-    Push(parent->texts_, CXMLNode{std::string(trimmed), parent, static_cast<int>(parent->children_.size())}, 4,
-         4);
+    Push(parent->texts_,
+         CXMLNode{std::string(trimmed), parent, static_cast<int>(parent->children_.size())}, 4, 4);
 }
 
 void CXMLParserVelmora::AddComment(Range text, CXMLElement* parent, const CXMLElement* current) {
     if (parent) {
         Push(parent->comments_,
-             CXMLNode{std::string(text), parent, static_cast<int>(parent->children_.size())}, 10, 10);
+             CXMLNode{std::string(text), parent, static_cast<int>(parent->children_.size())}, 10,
+             10);
     } else {
         Push(document_->nodes, CXMLNode{std::string(text), nullptr, current ? 1 : 0}, 5, 10);
     }
@@ -280,8 +300,8 @@ void CXMLParserVelmora::AddComment(Range text, CXMLElement* parent, const CXMLEl
 void CXMLParserVelmora::AddCData(Range text, CXMLElement* parent) {
     if (!parent)
         return;  // a CDATA section outside the root element is dropped
-    Push(parent->cdata_, CXMLNode{std::string(text), parent, static_cast<int>(parent->children_.size())}, 10,
-         10);
+    Push(parent->cdata_,
+         CXMLNode{std::string(text), parent, static_cast<int>(parent->children_.size())}, 10, 10);
 }
 
 CXMLElement* CXMLParserVelmora::ParseElements(Range text, CXMLElement* parent, int depth) {
@@ -383,9 +403,12 @@ const CXMLDocument* CXMLParserVelmora::ParseDocument(std::string_view text) {
     return document_.get();
 }
 
-const CXMLElement* CXMLParserVelmora::GetRoot() const { return document_ ? document_->root : nullptr; }
+const CXMLElement* CXMLParserVelmora::GetRoot() const {
+    return document_ ? document_->root : nullptr;
+}
 
-const CXMLElement* CXMLParserVelmora::FindChild(const CXMLElement* element, const char* name) const {
+const CXMLElement* CXMLParserVelmora::FindChild(const CXMLElement* element,
+                                                const char* name) const {
     if (!element || !name)
         return nullptr;
     const std::string wanted = AsciiLower(name);
@@ -399,7 +422,8 @@ int CXMLParserVelmora::GetChildCount(const CXMLElement* element) const {
     return element ? static_cast<int>(element->children_.size()) : 0;
 }
 
-const CXMLAttribute* CXMLParserVelmora::FindAttribute(const CXMLElement* element, const char* name) const {
+const CXMLAttribute* CXMLParserVelmora::FindAttribute(const CXMLElement* element,
+                                                      const char* name) const {
     if (!element || !name)
         return nullptr;
     for (const CXMLAttribute& attribute : element->attributes_)
@@ -423,7 +447,8 @@ int CXMLParserVelmora::GetAttributeValue(const CXMLElement* element, const char*
     return static_cast<int>(n);
 }
 
-std::string CXMLParserVelmora::GetAttributeValue(const CXMLElement* element, const char* name) const {
+std::string CXMLParserVelmora::GetAttributeValue(const CXMLElement* element,
+                                                 const char* name) const {
     const CXMLAttribute* attribute = FindAttribute(element, name);
     return attribute ? attribute->Value() : std::string();
 }

@@ -36,7 +36,7 @@ struct CXMLAttribute {
 };
 
 class CXMLElement {
-public:
+  public:
     // The name as stored (escaped) and as handed out (unescaped).
     const std::string& EscapedName() const { return name_; }
     std::string Name() const;
@@ -48,7 +48,7 @@ public:
     const std::vector<CXMLNode>& Comments() const { return comments_; }
     const std::vector<CXMLNode>& CData() const { return cdata_; }
 
-private:
+  private:
     friend class CXMLParserVelmora;
     std::string name_;
     CXMLElement* parent_ = nullptr;
@@ -68,7 +68,7 @@ struct CXMLDocument {
 };
 
 class CXMLParserVelmora {
-public:
+  public:
     // Buffer sizes of the callers: element names (FindChild), attribute
     // names (FindAttribute) and attribute values (GetAttributeValue; 128 bytes
     // for a version value).
@@ -123,7 +123,7 @@ public:
     // dropped otherwise (also when they have more than 10 digits).
     static std::string Unescape(std::string_view in);
 
-private:
+  private:
     using Range = std::string_view;
 
     CXMLElement* NewElement();

@@ -34,7 +34,9 @@ struct MemoryStream {
     uint64_t pos = 0;
 };
 
-voidpf ZCALLBACK MemOpen(voidpf opaque, const void*, int) { return opaque; }
+voidpf ZCALLBACK MemOpen(voidpf opaque, const void*, int) {
+    return opaque;
+}
 
 uLong ZCALLBACK MemRead(voidpf, voidpf stream, void* buf, uLong size) {
     auto* s = static_cast<MemoryStream*>(stream);
@@ -46,18 +48,29 @@ uLong ZCALLBACK MemRead(voidpf, voidpf stream, void* buf, uLong size) {
     return static_cast<uLong>(n);
 }
 
-uLong ZCALLBACK MemWrite(voidpf, voidpf, const void*, uLong) { return 0; }
+uLong ZCALLBACK MemWrite(voidpf, voidpf, const void*, uLong) {
+    return 0;
+}
 
-ZPOS64_T ZCALLBACK MemTell(voidpf, voidpf stream) { return static_cast<MemoryStream*>(stream)->pos; }
+ZPOS64_T ZCALLBACK MemTell(voidpf, voidpf stream) {
+    return static_cast<MemoryStream*>(stream)->pos;
+}
 
 long ZCALLBACK MemSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     auto* s = static_cast<MemoryStream*>(stream);
     uint64_t target;
     switch (origin) {
-    case ZLIB_FILEFUNC_SEEK_SET: target = offset; break;
-    case ZLIB_FILEFUNC_SEEK_CUR: target = s->pos + offset; break;
-    case ZLIB_FILEFUNC_SEEK_END: target = s->size + offset; break;
-    default: return -1;
+        case ZLIB_FILEFUNC_SEEK_SET:
+            target = offset;
+            break;
+        case ZLIB_FILEFUNC_SEEK_CUR:
+            target = s->pos + offset;
+            break;
+        case ZLIB_FILEFUNC_SEEK_END:
+            target = s->size + offset;
+            break;
+        default:
+            return -1;
     }
     // Like a file, the stream may be positioned beyond its end (minizip skips
     // over extra blocks that way); reads there return nothing.
@@ -67,8 +80,12 @@ long ZCALLBACK MemSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     return 0;
 }
 
-int ZCALLBACK MemClose(voidpf, voidpf) { return 0; }
-int ZCALLBACK MemError(voidpf, voidpf) { return 0; }
+int ZCALLBACK MemClose(voidpf, voidpf) {
+    return 0;
+}
+int ZCALLBACK MemError(voidpf, voidpf) {
+    return 0;
+}
 
 // ---- the reader ----
 
@@ -94,7 +111,9 @@ struct Reader {
     std::string base;  // current folder at open time, ends in "/"
 };
 
-Reader* ReaderOf(ZipHandle handle) { return static_cast<Reader*>(handle->reader); }
+Reader* ReaderOf(ZipHandle handle) {
+    return static_cast<Reader*>(handle->reader);
+}
 
 void CloseOpenData(Reader* r) {
     if (r->openIndex >= 0) {
@@ -140,8 +159,8 @@ uint64_t FileTimeFromDos(uLong dosDate) {
 }
 
 uint32_t Load32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
 // The "UT" block of the local extra field (step 7 of Get entry).
@@ -154,7 +173,8 @@ void ApplyExtendedTimes(const std::vector<uint8_t>& extra, ZipEntryInfo* info) {
             const std::size_t limit = pos + 4 + size < len ? pos + 4 + size : len;
             const uint8_t flags = extra[pos + 4];
             std::size_t p = pos + 5;
-            uint64_t* targets[3] = {&info->lastWriteTime, &info->lastAccessTime, &info->creationTime};
+            uint64_t* targets[3] = {&info->lastWriteTime, &info->lastAccessTime,
+                                    &info->creationTime};
             for (int bit = 0; bit < 3; ++bit) {
                 if (!(flags & (1u << bit)))
                     continue;
@@ -190,8 +210,8 @@ ZipResult ReadRecord(Reader* r, int index, ZipEntryInfo* info, EntryRaw* raw) {
         return kZipCorrupt;
     std::string stored(fi.size_filename, '\0');
     if (fi.size_filename > 0 &&
-        unzGetCurrentFileInfo64(r->archive, &fi, stored.data(), fi.size_filename, nullptr, 0, nullptr, 0) !=
-            UNZ_OK)
+        unzGetCurrentFileInfo64(r->archive, &fi, stored.data(), fi.size_filename, nullptr, 0,
+                                nullptr, 0) != UNZ_OK)
         return kZipCorrupt;
 
     // The local header must agree with the central directory; then its extra field.
@@ -206,7 +226,8 @@ ZipResult ReadRecord(Reader* r, int index, ZipEntryInfo* info, EntryRaw* raw) {
     }
     if (extraSize > 0) {
         extra.resize(static_cast<std::size_t>(extraSize));
-        const int got = unzGetLocalExtrafield(r->archive, extra.data(), static_cast<unsigned>(extraSize));
+        const int got =
+            unzGetLocalExtrafield(r->archive, extra.data(), static_cast<unsigned>(extraSize));
         if (got != extraSize) {
             unzCloseCurrentFile(r->archive);
             return kZipRead;
@@ -228,7 +249,8 @@ ZipResult ReadRecord(Reader* r, int index, ZipEntryInfo* info, EntryRaw* raw) {
     const bool dosHost = host == 0 || host == 7 || host == 11 || host == 14;
     uint32_t attributes;
     if (dosHost) {
-        attributes = fa & (kZipAttrReadOnly | kZipAttrHidden | kZipAttrSystem | kZipAttrDirectory | kZipAttrArchive);
+        attributes = fa & (kZipAttrReadOnly | kZipAttrHidden | kZipAttrSystem | kZipAttrDirectory |
+                           kZipAttrArchive);
     } else {
         attributes = kZipAttrArchive;
         if (fa & 0x40000000u)
@@ -268,7 +290,8 @@ ZipResult ReadRecord(Reader* r, int index, ZipEntryInfo* info, EntryRaw* raw) {
 
 ZipResult GetEntry(Reader* r, int index, ZipEntryInfo* info, EntryRaw* raw) {
     if (index == r->cachedIndex && index >= 0) {
-        std::memcpy(static_cast<void*>(info), &r->cached, sizeof *info);  // the identical record, padding too
+        std::memcpy(static_cast<void*>(info), &r->cached,
+                    sizeof *info);  // the identical record, padding too
         if (raw)
             *raw = r->cachedRaw;
         return kZipOk;
@@ -300,7 +323,8 @@ bool PasswordMatches(const std::string& password, const uint8_t* header, uint8_t
     uint8_t last = 0;
     for (int i = 0; i < 12; ++i) {
         const uint32_t temp = (k2 | 2) & 0xFFFF;
-        const uint8_t plain = static_cast<uint8_t>(header[i] ^ static_cast<uint8_t>((temp * (temp ^ 1)) >> 8));
+        const uint8_t plain =
+            static_cast<uint8_t>(header[i] ^ static_cast<uint8_t>((temp * (temp ^ 1)) >> 8));
         update(plain);
         last = plain;
     }
@@ -354,7 +378,8 @@ int CreateDestination(const std::string& path, uint32_t mode) {
         if (::unlink(path.c_str()) != 0)
             return -1;
     }
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  static_cast<mode_t>(mode));
 }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
@@ -386,7 +411,8 @@ timespec ToTimespec(uint64_t fileTime) {
 }
 
 // Steps 3 to 5 of Extract entry for a file entry.
-ZipResult ExtractFile(Reader* r, int index, const ZipEntryInfo& info, const EntryRaw& raw, const std::string& full) {
+ZipResult ExtractFile(Reader* r, int index, const ZipEntryInfo& info, const EntryRaw& raw,
+                      const std::string& full) {
     const int fd = CreateDestination(full, info.mode);
     if (fd < 0)
         return kZipNoFile;
@@ -415,7 +441,8 @@ ZipResult ExtractFile(Reader* r, int index, const ZipEntryInfo& info, const Entr
     // Debian's minizip is built without decryption (NOUNCRYPT): a password it
     // is given makes it refuse the entry, so an encrypted entry whose header
     // check passed still cannot be read.
-    if (unzOpenCurrentFilePassword(r->archive, encrypted ? r->password.c_str() : nullptr) != UNZ_OK) {
+    if (unzOpenCurrentFilePassword(r->archive, encrypted ? r->password.c_str() : nullptr) !=
+        UNZ_OK) {
         ::close(fd);
         return encrypted ? kZipPassword : kZipCorrupt;
     }
@@ -425,7 +452,8 @@ ZipResult ExtractFile(Reader* r, int index, const ZipEntryInfo& info, const Entr
 
     ZipResult code = kZipOk;
     for (;;) {
-        const int n = unzReadCurrentFile(r->archive, r->buffer.data(), static_cast<unsigned>(r->buffer.size()));
+        const int n = unzReadCurrentFile(r->archive, r->buffer.data(),
+                                         static_cast<unsigned>(r->buffer.size()));
         if (n < 0) {
             code = encrypted ? kZipPassword : kZipFlate;
             break;
@@ -528,7 +556,8 @@ ZipHandle ZipOpenMemory(const void* data, uint32_t length, const char* password)
         return nullptr;
     }
     unz_global_info64 global{};
-    if (unzGetGlobalInfo64(reader->archive, &global) != UNZ_OK || global.number_entry > 0x7FFFFFFF) {
+    if (unzGetGlobalInfo64(reader->archive, &global) != UNZ_OK ||
+        global.number_entry > 0x7FFFFFFF) {
         unzClose(reader->archive);
         delete reader;
         Done(kZipNoFile);
@@ -619,19 +648,31 @@ ZipResult ZipClose(ZipHandle handle) {
     return Done(kZipOk);
 }
 
-ZipResult ZipLastResult() { return g_lastResult.load(); }
+ZipResult ZipLastResult() {
+    return g_lastResult.load();
+}
 
 const char* ZipResultText(ZipResult code) {
     switch (code) {
-    case kZipOk: return "Success";
-    case kZipNoFile: return "Couldn't create/open file";
-    case kZipWrite: return "Error writing to file";
-    case kZipCorrupt: return "Zipfile is corrupt or not a zipfile";
-    case kZipRead: return "Error reading file";
-    case kZipPassword: return "Correct password required";
-    case kZipArgs: return "Caller: faulty arguments";
-    case kZipMode: return "Caller: mixing creation and opening of zip";
-    case kZipFlate: return "Zip-bug: an internal error during flation";
-    default: return "unknown zip result code";
+        case kZipOk:
+            return "Success";
+        case kZipNoFile:
+            return "Couldn't create/open file";
+        case kZipWrite:
+            return "Error writing to file";
+        case kZipCorrupt:
+            return "Zipfile is corrupt or not a zipfile";
+        case kZipRead:
+            return "Error reading file";
+        case kZipPassword:
+            return "Correct password required";
+        case kZipArgs:
+            return "Caller: faulty arguments";
+        case kZipMode:
+            return "Caller: mixing creation and opening of zip";
+        case kZipFlate:
+            return "Zip-bug: an internal error during flation";
+        default:
+            return "unknown zip result code";
     }
 }

@@ -15,15 +15,15 @@
 using ZipResult = uint32_t;
 
 // Result codes.
-constexpr ZipResult kZipOk = 0;                   // "Success"
-constexpr ZipResult kZipNoFile = 0x200;           // no central directory; a destination cannot be created
-constexpr ZipResult kZipWrite = 0x400;            // writing a destination file failed
-constexpr ZipResult kZipCorrupt = 0x700;          // local header disagrees with the central directory
-constexpr ZipResult kZipRead = 0x800;             // local extra field cannot be read
-constexpr ZipResult kZipPassword = 0x1000;        // encrypted entry does not decrypt with the password
-constexpr ZipResult kZipArgs = 0x10000;           // null handle, index out of range, missing source
-constexpr ZipResult kZipMode = 0x80000;           // the handle is not a reading handle
-constexpr ZipResult kZipFlate = 0x5000000;        // decompression failed or ended early
+constexpr ZipResult kZipOk = 0;             // "Success"
+constexpr ZipResult kZipNoFile = 0x200;     // no central directory; a destination cannot be created
+constexpr ZipResult kZipWrite = 0x400;      // writing a destination file failed
+constexpr ZipResult kZipCorrupt = 0x700;    // local header disagrees with the central directory
+constexpr ZipResult kZipRead = 0x800;       // local extra field cannot be read
+constexpr ZipResult kZipPassword = 0x1000;  // encrypted entry does not decrypt with the password
+constexpr ZipResult kZipArgs = 0x10000;     // null handle, index out of range, missing source
+constexpr ZipResult kZipMode = 0x80000;     // the handle is not a reading handle
+constexpr ZipResult kZipFlate = 0x5000000;  // decompression failed or ended early
 
 // Windows file attributes kept in the entry record.
 constexpr uint32_t kZipAttrReadOnly = 0x01;
@@ -36,13 +36,13 @@ constexpr uint32_t kZipAttrArchive = 0x20;
 constexpr int kZipMaxName = 260;
 
 struct ZipEntryInfo {
-    int32_t index = 0;              // for the query with index -1: the number of entries
-    char name[kZipMaxName] = {};    // cleaned entry name, UTF-8, NUL-terminated (cut to 259 bytes)
-    uint32_t attributes = 0;        // kZipAttr* bits
-    uint64_t lastAccessTime = 0;    // file times: 100 ns steps since 1601-01-01 UTC
+    int32_t index = 0;            // for the query with index -1: the number of entries
+    char name[kZipMaxName] = {};  // cleaned entry name, UTF-8, NUL-terminated (cut to 259 bytes)
+    uint32_t attributes = 0;      // kZipAttr* bits
+    uint64_t lastAccessTime = 0;  // file times: 100 ns steps since 1601-01-01 UTC
     uint64_t creationTime = 0;
     uint64_t lastWriteTime = 0;
-    uint32_t compressedSize = 0;    // from the central directory
+    uint32_t compressedSize = 0;  // from the central directory
     uint32_t uncompressedSize = 0;
     // Linux addition: the permission bits (0777) a file extracted from this
     // entry gets before the umask: the stored Unix bits for entries made on
@@ -62,8 +62,8 @@ constexpr uint32_t kZipReadingHandle = 1;
 // Opens the archive bytes (not copied: they must stay valid until ZipClose).
 // password: nullptr or "" for none. An encrypted entry is checked against the
 // password's encryption header (0x1000 when it does not match) but is never
-// decrypted: Debian's minizip has no decryption, so it always gives 0x1000. Null with ZipLastResult() 0x200 when the
-// bytes hold no readable zip archive, 0x10000 when data is null.
+// decrypted: Debian's minizip has no decryption, so it always gives 0x1000. Null with
+// ZipLastResult() 0x200 when the bytes hold no readable zip archive, 0x10000 when data is null.
 ZipHandle ZipOpenMemory(const void* data, uint32_t length, const char* password = nullptr);
 
 // The record of entry index; index -1 gives the number of entries in the

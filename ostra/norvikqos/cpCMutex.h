@@ -8,7 +8,7 @@
 // every job-manager operation between the worker thread and the host's threads.
 // Its count is atomic because both threads drop references to it.
 class cpCMutex : public qvTAtomicUnknown<qvIUnknown> {
-public:
+  public:
     qvResult SetAttribute(uint32_t value) {
         attribute_ = value;
         return qv::kOk;
@@ -25,7 +25,7 @@ public:
     void lock() { mutex_.lock(); }
     void unlock() { mutex_.unlock(); }
 
-private:
+  private:
     uint32_t attribute_ = 0;
     std::recursive_mutex mutex_;
 };

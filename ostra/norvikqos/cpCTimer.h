@@ -19,7 +19,7 @@ constexpr int32_t kEngineDownloader = -1;
 // tick. Its n-th firing is due at anchor + n * interval, so the schedule does
 // not drift with tick jitter. One-shot use: the callback stops its own timer.
 class cpCTimer : public qvTUnknown<qvIUnknown> {
-public:
+  public:
     ~cpCTimer() override;
 
     // Stores the callback, holds owner (the engine lock, or nothing) for as long
@@ -36,7 +36,7 @@ public:
     bool IsRunning() const { return callback_ != nullptr; }
     platform::WallTime Due() const { return due_; }
 
-private:
+  private:
     friend class cpCTimerManager;
 
     void Rearm(bool restart);

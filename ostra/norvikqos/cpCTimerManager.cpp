@@ -32,7 +32,9 @@ cpCTimerManager::~cpCTimerManager() {
         gInstance = nullptr;
 }
 
-cpCTimerManager* cpCTimerManager::Instance() { return gInstance; }
+cpCTimerManager* cpCTimerManager::Instance() {
+    return gInstance;
+}
 
 void cpCTimerManager::Add(cpCTimer* timer, int32_t tag) {
     std::lock_guard guard(*lock_);

@@ -15,7 +15,7 @@ class EventLoop;
 // Schedules every cpCTimer of the process from one 100 ms platform tick; there is
 // no platform timer per cpCTimer. One instance per process, made by COstra.
 class cpCTimerManager {
-public:
+  public:
     static constexpr uint32_t kTickMs = 100;
     // A wall-clock step larger than this between two ticks re-anchors every timer.
     static constexpr int32_t kJumpMs = 2999;
@@ -39,7 +39,7 @@ public:
     uint32_t TickCount() const { return tickCount_; }
     size_t RegistrationCount() const { return registrations_.size(); }
 
-private:
+  private:
     struct Registration : qvCUnknown {
         qvSmartPtr<cpCTimer> timer;
         int32_t tag = 0;

@@ -55,4 +55,6 @@ void qvCGarbageCollector::Sweep() {
     }
 }
 
-void qvCGarbageCollector::OnSweepTimer(void* self) { static_cast<qvCGarbageCollector*>(self)->Sweep(); }
+void qvCGarbageCollector::OnSweepTimer(void* self) {
+    static_cast<qvCGarbageCollector*>(self)->Sweep();
+}

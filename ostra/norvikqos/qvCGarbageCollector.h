@@ -10,7 +10,7 @@
 // outlives the events already queued for it. Connection contexts are released
 // only through here.
 class qvCGarbageCollector {
-public:
+  public:
     static constexpr uint32_t kDelaySeconds = 3;
     static constexpr uint32_t kSweepMs = 3000;
 
@@ -33,7 +33,7 @@ public:
     void Sweep();
     size_t Pending() const { return entries_.size(); }
 
-private:
+  private:
     struct Entry {
         qvSmartPtr<> object;
         uint32_t releaseAt = 0;

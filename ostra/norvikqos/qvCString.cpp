@@ -5,11 +5,17 @@
 #include <new>
 #include <utility>
 
-qvCString::qvCString(const char* text) { Assign(text); }
+qvCString::qvCString(const char* text) {
+    Assign(text);
+}
 
-qvCString::qvCString(char c) { Assign(&c, 1); }
+qvCString::qvCString(char c) {
+    Assign(&c, 1);
+}
 
-qvCString::qvCString(const qvCString& other) { Assign(other.CStr(), other.length_); }
+qvCString::qvCString(const qvCString& other) {
+    Assign(other.CStr(), other.length_);
+}
 
 qvCString::qvCString(qvCString&& other) noexcept {
     length_ = other.length_;
@@ -23,7 +29,9 @@ qvCString::qvCString(qvCString&& other) noexcept {
     other.inline_[0] = '\0';
 }
 
-qvCString::~qvCString() { Clear(); }
+qvCString::~qvCString() {
+    Clear();
+}
 
 qvCString& qvCString::operator=(const qvCString& other) {
     if (this != &other)
@@ -52,7 +60,9 @@ void qvCString::Clear() {
     std::memset(inline_, 0, sizeof inline_);
 }
 
-void qvCString::Assign(const char* text) { Assign(text, text ? std::strlen(text) : 0); }
+void qvCString::Assign(const char* text) {
+    Assign(text, text ? std::strlen(text) : 0);
+}
 
 void qvCString::Assign(const char* bytes, size_t length) {
     if (!bytes || length == 0) {
@@ -88,7 +98,9 @@ void qvCString::Assign(const char* bytes, size_t length) {
     capacity_ = n;
 }
 
-void qvCString::Append(const char* text) { Append(text, text ? std::strlen(text) : 0); }
+void qvCString::Append(const char* text) {
+    Append(text, text ? std::strlen(text) : 0);
+}
 
 void qvCString::Append(const char* bytes, size_t length) {
     if (!bytes || length == 0)
@@ -131,7 +143,9 @@ int32_t qvCString::Find(const char* needle, uint32_t start) const {
     return found ? static_cast<int32_t>(found - CStr()) : -1;
 }
 
-int qvCString::Compare(const qvCString& other) const { return std::strcmp(CStr(), other.CStr()); }
+int qvCString::Compare(const qvCString& other) const {
+    return std::strcmp(CStr(), other.CStr());
+}
 
 void qvCString::ToLower() {
     char* p = IsInline() ? inline_ : heap_;

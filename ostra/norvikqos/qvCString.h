@@ -6,7 +6,7 @@
 // An 8-bit string (system code page or UTF-8, as the caller decides; no
 // conversion). Texts of up to 3 characters live inline without a heap block.
 class qvCString {
-public:
+  public:
     static constexpr uint32_t kInlineMax = 3;
     static constexpr uint32_t kMaxSubstring = 0x100000;
 
@@ -43,7 +43,7 @@ public:
     void ToLower();
     void Clear();
 
-private:
+  private:
     uint32_t length_ = 0;
     // Capacity of the heap block in characters (without the NUL), when not inline.
     uint32_t capacity_ = 0;

@@ -9,7 +9,7 @@
 // no reference; whoever creates it (the class factory, or a qvSmartPtr taking
 // the raw pointer) adds the first.
 class qvIUnknown {
-public:
+  public:
     virtual qvResult AddRef() = 0;
     virtual qvResult Release() = 0;
     // Default answer of every class: no such interface.
@@ -22,7 +22,7 @@ public:
 // the engine lock. Classes touched from several threads use qvTAtomicUnknown.
 template <class Interface, class Count = uint32_t>
 class qvTUnknown : public Interface {
-public:
+  public:
     qvResult AddRef() override {
         ++refs_;
         return qv::kRefOk;
@@ -39,10 +39,10 @@ public:
     }
     uint32_t RefCount() const { return refs_; }
 
-protected:
+  protected:
     using Interface::Interface;
 
-private:
+  private:
     Count refs_{0};
 };
 

@@ -10,7 +10,7 @@
 // uses; CreateInstance makes objects by class id through the factory.
 template <class T = qvIUnknown>
 class qvSmartPtr {
-public:
+  public:
     qvSmartPtr() = default;
     qvSmartPtr(std::nullptr_t) {}
     explicit qvSmartPtr(T* object) : object_(object) {
@@ -86,7 +86,7 @@ public:
     bool operator==(const qvSmartPtr& other) const { return object_ == other.object_; }
     bool operator==(const T* other) const { return object_ == other; }
 
-private:
+  private:
     T* object_ = nullptr;
 };
 

@@ -70,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::string_view asText = nul == std::string_view::npos ? stored : stored.substr(0, nul);
     Check(cleaned == Reference(std::string(asText)));
     // A suffix of the stored name, cleaned for good.
-    Check(cleaned.size() <= asText.size() && asText.substr(asText.size() - cleaned.size()) == cleaned);
+    Check(cleaned.size() <= asText.size() &&
+          asText.substr(asText.size() - cleaned.size()) == cleaned);
     Check(ZipCleanEntryName(cleaned) == cleaned);
     if (ZipIsSafeEntryName(cleaned)) {
         Check(StaysInside(cleaned));

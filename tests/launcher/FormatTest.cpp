@@ -56,14 +56,9 @@ TEST(FormatTest, SpeedText) {
 
 TEST(FormatTest, TimeText) {
     const NumberCase cases[] = {
-        {0, "00:00:00"},
-        {59, "00:00:59"},
-        {61, "00:01:01"},
-        {3661, "01:01:01"},
-        {86399, "23:59:59"},
-        {90000, "01:00:00"},  // 25 hours: whole days are dropped
-        {86400, "00:00:00"},
-        {360000, "04:00:00"},  // 100 hours
+        {0, "00:00:00"},     {59, "00:00:59"},     {61, "00:01:01"}, {3661, "01:01:01"},
+        {86399, "23:59:59"}, {90000, "01:00:00"},   // 25 hours: whole days are dropped
+        {86400, "00:00:00"}, {360000, "04:00:00"},  // 100 hours
     };
     for (const auto& c : cases)
         EXPECT_EQ(TimeText(c.value), c.text) << c.value;
@@ -102,12 +97,9 @@ TEST(FormatTest, TextAfterFirstComma) {
         const char* in;
         const char* out;
     } cases[] = {
-        {"", ""},
-        {"no comma", "no comma"},
-        {"a,b", "b"},
-        {"a,b,c", "b,c"},  // only the first comma counts
-        {",", ""},
-        {"abc,", ""},
+        {"", ""},        {"no comma", "no comma"},
+        {"a,b", "b"},    {"a,b,c", "b,c"},  // only the first comma counts
+        {",", ""},       {"abc,", ""},
         {",abc", "abc"},
     };
     for (const auto& c : cases)

@@ -54,8 +54,10 @@ std::string Run(const std::string& command) {
 // keeps MD4 in its legacy provider.
 std::string OpensslMd4Command() {
     static const std::string command = [] {
-        for (std::string c : {"openssl dgst -md4 -r -provider legacy -provider default", "openssl dgst -md4 -r"}) {
-            if (Run("printf abc | " + c + " 2>/dev/null").find("a448017aaf21d8525fc10ae87aa6729d") == 0)
+        for (std::string c :
+             {"openssl dgst -md4 -r -provider legacy -provider default", "openssl dgst -md4 -r"}) {
+            if (Run("printf abc | " + c + " 2>/dev/null")
+                    .find("a448017aaf21d8525fc10ae87aa6729d") == 0)
                 return c;
         }
         return std::string();
@@ -88,7 +90,8 @@ TEST(MD4Test, Rfc1320Suite) {
         {"abc", "a448017aaf21d8525fc10ae87aa6729d"},
         {"message digest", "d9130a8164549fe818874806e1c7014b"},
         {"abcdefghijklmnopqrstuvwxyz", "d79e1c308aa5bbcdeea8ed63df412da9"},
-        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "043f8582f241db351ce627e153e7f0e4"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+         "043f8582f241db351ce627e153e7f0e4"},
         {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
          "e33b4ddc9c38f2199c3e7b164fcc0536"},
     };
@@ -124,11 +127,12 @@ TEST(MD4Test, PiecewiseEqualsWhole) {
 
 TEST(MD4Test, AgreesWithOpenssl) {
     if (OpensslMd4Command().empty())
-        GTEST_SKIP() << "no MD4 in the openssl command here (neither legacy provider nor OpenSSL 1.x)";
+        GTEST_SKIP()
+            << "no MD4 in the openssl command here (neither legacy provider nor OpenSSL 1.x)";
     tvxtest::TempDir dir;
     // Lengths around the padding boundaries and a few larger ones.
-    const std::size_t lengths[] = {0, 1, 55, 56, 57, 63, 64, 65, 119, 120, 128, 1000, 65537, 1048576, 1048577,
-                                   3 * 1048576 + 5};
+    const std::size_t lengths[] = {0,   1,   55,  56,   57,    63,      64,      65,
+                                   119, 120, 128, 1000, 65537, 1048576, 1048577, 3 * 1048576 + 5};
     unsigned seed = 1;
     for (std::size_t n : lengths) {
         const auto data = RandomBytes(n, seed++);
@@ -143,12 +147,14 @@ TEST(MD4Test, HashListLengths) {
     const struct {
         int64_t body;
         std::size_t list;
-    } cases[] = {{0, 16}, {1, 32}, {1048575, 32}, {1048576, 32}, {1048577, 48}, {2097152, 48}, {2097153, 64}};
+    } cases[] = {{0, 16},       {1, 32},       {1048575, 32}, {1048576, 32},
+                 {1048577, 48}, {2097152, 48}, {2097153, 64}};
     for (const auto& c : cases) {
         const auto body = RandomBytes(static_cast<std::size_t>(c.body), 3);
         const auto list = Md4HashList(body.data(), c.body);
         EXPECT_EQ(list.size(), c.list) << "body " << c.body;
-        EXPECT_TRUE(VerifyHashList(list.data(), static_cast<int64_t>(list.size()), body.data(), c.body));
+        EXPECT_TRUE(
+            VerifyHashList(list.data(), static_cast<int64_t>(list.size()), body.data(), c.body));
     }
 }
 
@@ -235,5 +241,6 @@ TEST(MD4Test, VerifyHashListArguments) {
     EXPECT_FALSE(VerifyHashList(list.data(), 32, "abc", -1));
     EXPECT_FALSE(VerifyHashList(nullptr, 32, "abc", 3));
     EXPECT_FALSE(VerifyHashList(list.data(), -1, "abc", 3));
-    EXPECT_TRUE(VerifyHashList(list.data(), 0, "abc", 3));  // an empty list matches the beginning of any
+    EXPECT_TRUE(
+        VerifyHashList(list.data(), 0, "abc", 3));  // an empty list matches the beginning of any
 }

@@ -41,24 +41,26 @@ TEST(XMLParserTest, Shapes) {
         const char* text;
         const char* shape;
     } cases[] = {
-        // Without a declaration: the root is the element; its self-closing child carries the attribute.
+        // Without a declaration: the root is the element; its self-closing child carries the
+        // attribute.
         {"<a><B x=\"1\"/></a>", "a[B{x=1;},]"},
         {"<a><b/><c></c><d><e/></d></a>", "a[b,c,d[e,],]"},
         // Text trimmed of spaces, tabs, line ends; position = children seen so far.
         {"<a>  hello \t\r\n</a>", "a'hello'@0"},
         {"<a><b/>  tail </a>", "a'tail'@1[b,]"},
         {"<a>one<b/>two<c></c>three</a>", "a'one'@0'two'@1'three'@2[b,c,]"},
-        // Only double-quoted values; a single-quoted attribute with no double quote after it is dropped.
+        // Only double-quoted values; a single-quoted attribute with no double quote after it is
+        // dropped.
         {"<a x=\"1\" y='2'/>", "a{x=1;}"},
         {"<a x=\"1\" y=\"2\" z=\"3\"/>", "a{x=1;y=2;z=3;}"},
-        {"<a x=y\"/>", "a{x=y;}"},            // a value without its opening quote
-        {"<a x =\"1\"/>", "a{x =1;}"},        // the name is untrimmed
+        {"<a x=y\"/>", "a{x=y;}"},                      // a value without its opening quote
+        {"<a x =\"1\"/>", "a{x =1;}"},                  // the name is untrimmed
         {"<a\n  x=\"1\"\n  y=\"2\"/>", "a{x=1;y=2;}"},  // attributes on lines of their own
-        {"<a x/>", "a"},                      // no "=": attributes end
-        {"<a x=\"1/>", "a"},                  // no closing quote: attributes end
+        {"<a x/>", "a"},                                // no "=": attributes end
+        {"<a x=\"1/>", "a"},                            // no closing quote: attributes end
         // A root without a closing tag: no root.
         {"<a><b/>", "-"},
-        {"<a><b></a>", "-"},                  // only the nesting is counted: <a> is unmatched
+        {"<a><b></a>", "-"},  // only the nesting is counted: <a> is unmatched
         {"<a><b/><c><d/></a>", "-"},
         // Deeper down, an unmatched opening tag ends its level; the elements complete
         // before it keep their places (<c/d> opens in the parse but counts as
@@ -108,7 +110,8 @@ TEST(XMLParserTest, Declaration) {
         const char* text;
         std::string declaration;
     } cases[] = {
-        {"<?xml version=\"1.0\" encoding=\"euc-kr\"?><a/>", "<?xml version=\"1.0\" encoding=\"euc-kr\"?>"},
+        {"<?xml version=\"1.0\" encoding=\"euc-kr\"?><a/>",
+         "<?xml version=\"1.0\" encoding=\"euc-kr\"?>"},
         {"<a/>", kBom + kDefaultDecl},  // none in the text: the default after a byte order mark
         {"junk?>\n<a/>", "junk?>"},     // everything up to the first "?>"
     };
@@ -192,7 +195,8 @@ TEST(XMLParserTest, AttributeLookup) {
 TEST(XMLParserTest, LongValuesAreCutNeverOverrun) {
     const std::string longValue(1000, 'v');
     CXMLParserVelmora parser;
-    parser.ParseDocument(("<a v=\"" + longValue + "\" k=\"" + std::string(300, 'x') + "\"/>").c_str());
+    parser.ParseDocument(
+        ("<a v=\"" + longValue + "\" k=\"" + std::string(300, 'x') + "\"/>").c_str());
     char buf[256 + 16];
     std::memset(buf, '#', sizeof buf);
     EXPECT_EQ(parser.GetAttributeValue(parser.GetRoot(), "v", buf, 256), 255);
@@ -243,13 +247,13 @@ TEST(XMLParserTest, Unescape) {
         {"a&b", "a&b"},          // an ampersand that starts nothing is copied
         {"&unknown;", "&unknown;"},
         {"&", "&"},
-        {"&#;", "&#;"},           // no digits: no reference
+        {"&#;", "&#;"},  // no digits: no reference
         {"&#x;", "&#x;"},
         // Character references become UTF-8 when the code point is valid.
         {"&#65;", "A"},
         {"&#x41;", "A"},
         {"&#X41;", "A"},
-        {"&#xac00;", "\xEA\xB0\x80"},          // 가
+        {"&#xac00;", "\xEA\xB0\x80"},  // 가
         {"&#44032;", "\xEA\xB0\x80"},
         {"&#x1F600;", "\xF0\x9F\x98\x80"},
         {"&#233;", "\xC3\xA9"},
@@ -262,8 +266,8 @@ TEST(XMLParserTest, Unescape) {
         {"a&#xD800;b", "ab"},
         {"a&#x110000;b", "ab"},
         // Up to 10 digits are held; longer references are dropped.
-        {"a&#0000000065;b", "aAb"},    // 10 digits
-        {"a&#00000000065;b", "ab"},    // 11 digits
+        {"a&#0000000065;b", "aAb"},  // 10 digits
+        {"a&#00000000065;b", "ab"},  // 11 digits
         {"a&#x00000000041;b", "ab"},
         {"a&#99999999999999999999999;b", "ab"},
     };
@@ -315,9 +319,11 @@ TEST(XMLParserTest, UpdateManifest) {
         "<?xml version=\"1.0\" encoding=\"euc-kr\" ?>\r\n"
         "<QGM_updater>\r\n"
         "  <file>\r\n"
-        "    <vrDownload.exe ver=\"3.5.0.2\" url=\"http://upd.example.com/ActiveX/update/vrDownload.zip\" "
+        "    <vrDownload.exe ver=\"3.5.0.2\" "
+        "url=\"http://upd.example.com/ActiveX/update/vrDownload.zip\" "
         "hash=\"http://upd.example.com/ActiveX/update/vrDownload.zip.md4\" />\r\n"
-        "    <vrEngine.dll ver=\"1.0.0.7\" url=\"http://upd.example.com/ActiveX/update/vrEngine.7z\" "
+        "    <vrEngine.dll ver=\"1.0.0.7\" "
+        "url=\"http://upd.example.com/ActiveX/update/vrEngine.7z\" "
         "hash=\"http://upd.example.com/ActiveX/update/vrEngine.7z.md4\" />\r\n"
         "  </file>\r\n"
         "  <all>\r\n"
@@ -355,10 +361,12 @@ TEST(XMLParserTest, UpdateManifest) {
 
     // A manifest whose "file" lists only the engine.
     parser.ParseDocument(
-        "<u><file><vrDownload.exe ver=\"2\" url=\"u1\" hash=\"h1\"/></file><all><all url=\"u2\" hash=\"h2\"/></all></u>");
+        "<u><file><vrDownload.exe ver=\"2\" url=\"u1\" hash=\"h1\"/></file><all><all url=\"u2\" "
+        "hash=\"h2\"/></all></u>");
     file = parser.FindChild(parser.GetRoot(), "file");
     EXPECT_EQ(parser.GetChildCount(file), 1);
     EXPECT_EQ(parser.GetAttributeValue(parser.FindChild(file, "vrdownload.exe"), "ver"), "2");
-    EXPECT_EQ(parser.GetAttributeValue(parser.FindChild(parser.FindChild(parser.GetRoot(), "all"), "all"), "url"),
+    EXPECT_EQ(parser.GetAttributeValue(
+                  parser.FindChild(parser.FindChild(parser.GetRoot(), "all"), "all"), "url"),
               "u2");
 }

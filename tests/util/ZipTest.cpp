@@ -31,7 +31,7 @@ uint64_t FileTime(int64_t unixSeconds) {
 
 // One zip archive read into memory, open for the life of the object.
 class Archive {
-public:
+  public:
     explicit Archive(const std::string& path, const char* password = nullptr)
         : bytes_(tvxtest::ReadFile(path)) {
         handle_ = ZipOpenMemory(bytes_.data(), static_cast<uint32_t>(bytes_.size()), password);
@@ -71,21 +71,21 @@ public:
         return ZipExtractEntry(handle_, index, (folder + info.name).c_str());
     }
 
-private:
+  private:
     std::string bytes_;
     ZipHandle handle_ = nullptr;
 };
 
 class ZipTest : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         setenv("TZ", "UTC", 1);  // MS-DOS times are local times
         tzset();
         umask(022);
         ASSERT_FALSE(dir_.Path().empty());
         archives_ = dir_.Path() + "archives/";
-        const std::string command = "python3 '" TVX_SOURCE_ROOT "/tests/util/make_archives.py' '" + archives_ +
-                                    "' > '" + dir_.Path() + "make.log' 2>&1";
+        const std::string command = "python3 '" TVX_SOURCE_ROOT "/tests/util/make_archives.py' '" +
+                                    archives_ + "' > '" + dir_.Path() + "make.log' 2>&1";
         ASSERT_EQ(std::system(command.c_str()), 0) << tvxtest::ReadFile(dir_.Path() + "make.log");
         out_ = dir_.Path() + "out/";
         ASSERT_TRUE(tvxtest::MakeDirs(out_));
@@ -141,10 +141,10 @@ TEST(ZipNames, Safety) {
         const char* name;
         bool safe;
     } cases[] = {
-        {"y.txt", true},       {"abs/path.txt", true},  {"a/b/c", true},      {"", true},
-        {"..a/b", true},       {"a..b", true},          {"a/.../b", true},    {"./a", true},
-        {"../c.txt", false},   {"..\\c.txt", false},    {"..", false},        {"x/..", false},
-        {"x\\..", false},      {"/abs", false},         {"\\abs", false},     {"a/../b", false},
+        {"y.txt", true},     {"abs/path.txt", true}, {"a/b/c", true},   {"", true},
+        {"..a/b", true},     {"a..b", true},         {"a/.../b", true}, {"./a", true},
+        {"../c.txt", false}, {"..\\c.txt", false},   {"..", false},     {"x/..", false},
+        {"x\\..", false},    {"/abs", false},        {"\\abs", false},  {"a/../b", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(ZipIsSafeEntryName(c.name), c.safe) << c.name;
@@ -228,7 +228,8 @@ TEST_F(ZipTest, OpenFailures) {
 
     const std::string truncated = tvxtest::ReadFile(Path("truncated.zip"));
     ASSERT_FALSE(truncated.empty());
-    EXPECT_EQ(ZipOpenMemory(truncated.data(), static_cast<uint32_t>(truncated.size()), nullptr), nullptr);
+    EXPECT_EQ(ZipOpenMemory(truncated.data(), static_cast<uint32_t>(truncated.size()), nullptr),
+              nullptr);
     EXPECT_EQ(ZipLastResult(), kZipNoFile);
 
     EXPECT_EQ(ZipOpenMemory("", 0, nullptr), nullptr);
@@ -270,7 +271,8 @@ TEST_F(ZipTest, ZipCommandArchiveExtractsWithModesAndTimes) {
 
     const std::string src = archives_ + "src/";
     // Contents match the zipped files, stored or deflated.
-    for (const char* f : {"hello.txt", "pic.jpg", "sub/readonly.txt", "sub/deeper/data.bin", "tool.sh"}) {
+    for (const char* f :
+         {"hello.txt", "pic.jpg", "sub/readonly.txt", "sub/deeper/data.bin", "tool.sh"}) {
         const struct stat st = Stat(out_ + f);
         EXPECT_TRUE(S_ISREG(st.st_mode)) << f;
         // Times from the "UT" field: last write and last access.
@@ -392,7 +394,8 @@ TEST_F(ZipTest, ExtractingReplacesAWritableFileAndASymlink) {
     EXPECT_EQ(tvxtest::ReadFile(outside), "keep");
     // A folder in the way cannot be replaced.
     ASSERT_TRUE(tvxtest::MakeDirs(out_ + "busy"));
-    EXPECT_EQ(ZipExtractEntry(a.handle(), a.Find("stored.txt"), (out_ + "busy").c_str()), kZipNoFile);
+    EXPECT_EQ(ZipExtractEntry(a.handle(), a.Find("stored.txt"), (out_ + "busy").c_str()),
+              kZipNoFile);
 }
 
 TEST_F(ZipTest, MissingFoldersAlongTheDestinationAreCreated) {
@@ -465,7 +468,8 @@ TEST_F(ZipTest, HostileNamesAreCleanedAndZipSlipsRefused) {
     for (int i = 0; i < a.Count(); ++i) {
         const ZipEntryInfo info = a.Entry(i);
         EXPECT_STREQ(info.name, cases[i].cleaned) << i;
-        EXPECT_EQ(ZipExtractEntry(a.handle(), i, (inner + info.name).c_str()), cases[i].result) << info.name;
+        EXPECT_EQ(ZipExtractEntry(a.handle(), i, (inner + info.name).c_str()), cases[i].result)
+            << info.name;
         if (cases[i].lands) {
             EXPECT_TRUE(fs::is_regular_file(inner + cases[i].lands)) << cases[i].lands;
         }
@@ -503,7 +507,8 @@ TEST_F(ZipTest, EncryptedEntryNeedsItsPassword) {
         // cannot decrypt: still 0x1000, never garbage written as the content.
         Archive a(Path("encrypted.zip"), "secret");
         EXPECT_EQ(ZipExtractEntry(a.handle(), 0, (out_ + "hello3.txt").c_str()), kZipPassword);
-        EXPECT_NE(tvxtest::ReadFile(out_ + "hello3.txt"), tvxtest::ReadFile(archives_ + "src/hello.txt"));
+        EXPECT_NE(tvxtest::ReadFile(out_ + "hello3.txt"),
+                  tvxtest::ReadFile(archives_ + "src/hello.txt"));
     }
 }
 
@@ -542,11 +547,11 @@ TEST_F(ZipTest, OddLocalExtraFields) {
     const ZipEntryInfo over = a.Entry(0);       // a block running past the field: ignored
     EXPECT_EQ(over.lastWriteTime, dos);
     EXPECT_EQ(over.creationTime, dos);
-    const ZipEntryInfo shortUt = a.Entry(1);    // only the times that are there
+    const ZipEntryInfo shortUt = a.Entry(1);  // only the times that are there
     EXPECT_EQ(shortUt.lastWriteTime, FileTime(kUtMtime));
     EXPECT_EQ(shortUt.lastAccessTime, dos);
     EXPECT_EQ(shortUt.creationTime, dos);
-    const ZipEntryInfo second = a.Entry(2);     // "UT" as the second block
+    const ZipEntryInfo second = a.Entry(2);  // "UT" as the second block
     EXPECT_EQ(second.lastWriteTime, FileTime(kUtMtime));
     EXPECT_EQ(second.lastAccessTime, dos);
     for (int i = 0; i < 3; ++i)
