@@ -10,6 +10,7 @@
 #include "library/Log.h"
 #include "ostra/norvikqos/cpCQoS.h"
 #include "ostra/norvikqos/cpCQoSContextAction.h"
+#include "ostra/norvikqos/cpCQoSOwnContextAction.h"
 #include "ostra/norvikqos/qvCGarbageCollector.h"
 #include "ostra/norvikqos/qvClassFactory.h"
 #include "ostra/norvikqos/utCUriCodec.h"
@@ -204,7 +205,11 @@ bool CPlatformSession::StartRequest() {
     if (qv::Failed(context->SetAction(kReceiveActionType)))
         context->SetAction(cpQoSAction::kHigh);
     const uint32_t limit = jobMode_ != 0 ? kFastReceiveLimit : kSlowReceiveLimit;
-    context->SetActionParameter(0, limit);
+    context->SetActionParameter(cpQoSAction::kDirectionReceive, limit);
+    // Within the second the last connection ended in, only what it left may
+    // still be received: the limit holds for the session, not per connection.
+    if (carry_.valid && registry->ProcessBudget().second == carry_.second)
+        context->SetActionParameter(cpQoSAction::kDirectionReceiveLeft, carry_.left);
     layer_->SetEventListener(this, 0);
     if (qv::Failed(layer_->Open(currentUrl_.c_str()))) {
         ReleaseConnection(true);
@@ -222,6 +227,11 @@ void CPlatformSession::ReleaseConnection(bool close) {
         return;
     qvSmartPtr<cpCQoSContext> context = std::move(connection_);
     connection_.Reset();
+    if (const auto* own = dynamic_cast<const cpCQoSOwnContextAction*>(context->Action());
+        own && cpCQoS::Instance()) {
+        carry_ =
+            Carry{true, cpCQoS::Instance()->ProcessBudget().second, own->ReceiveBudget().budget};
+    }
     if (layer_)
         layer_->SetEventListener(nullptr, 0);
     layer_ = nullptr;

@@ -122,6 +122,13 @@ class CPlatformSession final : public nwIHttpClientExEventListener {
     std::FILE* file_ = nullptr;
     size_t urlIndex_ = 0;
     int32_t redirects_ = 0;
+    // The receive budget the last connection left, and the second it was left in.
+    struct Carry {
+        bool valid = false;
+        uint32_t second = 0;
+        uint32_t left = 0;
+    };
+    Carry carry_;
     bool started_ = false;
     bool idle_ = false;
     std::string currentUrl_;

@@ -97,9 +97,16 @@ constexpr int32_t kOwnSendOnly = 7;
 // Directions of SetParameter (limits in bytes per second).
 constexpr int32_t kDirectionReceive = 0;
 constexpr int32_t kDirectionSend = 1;
+// Caps what is left of the current second's own receive budget: a user that
+// moves on to a new connection in the same second carries over what the last
+// one left, so the limit holds across its connections.
+constexpr int32_t kDirectionReceiveLeft = 2;
 // The most a read event takes in before it lets other work run.
 constexpr uint32_t kReceiveLimit = 0xFFFFF;
 constexpr uint32_t kReceiveBlock = 1024;
+// The unthrottled action, and own budgets with a high limit, read in blocks up
+// to this size: at 100 MiB/s, 1024-byte reads cost a system call per KiB.
+constexpr uint32_t kLargeReceiveBlock = 65536;
 constexpr uint32_t kSendSlice = 4096;
 }  // namespace cpQoSAction
 

@@ -4,16 +4,16 @@
 
 #include "ostra/norvikqos/cpSocketOps.h"
 
-// Reads straight into the buffer's free space: the same blocks as reading into
-// a local block and appending, without the extra copy.
+// Reads straight into the buffer's free space, in large blocks: without a
+// budget there is nothing to share out, and each read is a system call.
 uint32_t cpCQoSHighContextAction::ReceivePump() {
     uint32_t total = 0;
     for (;;) {
-        if (!buffer_.Reserve(cpQoSAction::kReceiveBlock))
+        if (!buffer_.Reserve(cpQoSAction::kLargeReceiveBlock))
             break;
         int32_t received = 0;
-        if (qv::Failed(cpSock::Receive(record_.get(), buffer_.Tail(), cpQoSAction::kReceiveBlock,
-                                       received)))
+        if (qv::Failed(cpSock::Receive(record_.get(), buffer_.Tail(),
+                                       cpQoSAction::kLargeReceiveBlock, received)))
             break;
         buffer_.Commit(static_cast<uint32_t>(received));
         total += static_cast<uint32_t>(received);

@@ -16,7 +16,7 @@ uint32_t cpCQoSLowContextAction::ReceivePump() {
         return 0;
     uint32_t total = 0;
     for (;;) {
-        const uint32_t granted = GrantReceive(cpQoSAction::kReceiveBlock);
+        const uint32_t granted = GrantReceive(ReceiveBlock());
         if (granted == 0) {
             receiveBlocked_ = true;
             break;

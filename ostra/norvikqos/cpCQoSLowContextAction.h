@@ -18,6 +18,9 @@ class cpCQoSLowContextAction : public cpCQoSContextAction {
     bool TakeReceiveBlocked() override;
 
     // Takes up to n bytes of budget; the answer (at most n) may move now.
+    // The most one read asks for: small enough that a connection shares its
+    // second's budget over many reads.
+    virtual uint32_t ReceiveBlock() const { return cpQoSAction::kReceiveBlock; }
     virtual uint32_t GrantReceive(uint32_t n) = 0;
     virtual uint32_t GrantSend(uint32_t n) = 0;
     // Gives back granted bytes that did not move.

@@ -39,7 +39,9 @@ void cpCQoSOwnContextAction::Budget::SetLimit(uint32_t value) {
 }
 
 void cpCQoSOwnContextAction::SetParameter(int32_t direction, const uint32_t& value) {
-    if (direction == cpQoSAction::kDirectionReceive)
+    if (direction == cpQoSAction::kDirectionReceiveLeft)
+        receive_.budget = std::min(receive_.budget, value);
+    else if (direction == cpQoSAction::kDirectionReceive)
         receive_.SetLimit(value);
     else if (direction == cpQoSAction::kDirectionSend)
         send_.SetLimit(value);
@@ -48,6 +50,11 @@ void cpCQoSOwnContextAction::SetParameter(int32_t direction, const uint32_t& val
 void cpCQoSOwnContextAction::PerSecond(cpQoSTotals& totals) {
     receive_.Refill(totals.receive);
     send_.Refill(totals.send);
+}
+
+uint32_t cpCQoSOwnContextAction::ReceiveBlock() const {
+    return std::clamp(receive_.limit / 64, cpQoSAction::kReceiveBlock,
+                      cpQoSAction::kLargeReceiveBlock);
 }
 
 uint32_t cpCQoSOwnContextAction::GrantReceive(uint32_t n) {

@@ -28,6 +28,9 @@ class cpCQoSOwnContextAction : public cpCQoSLowContextAction {
     int32_t Type() const override { return cpQoSAction::kOwn; }
     void SetParameter(int32_t direction, const uint32_t& value) override;
     void PerSecond(cpQoSTotals& totals) override;
+    // A sixty-fourth of the limit, between 1024 bytes and the large block: small
+    // limits keep their 1024-byte grants, high ones save system calls.
+    uint32_t ReceiveBlock() const override;
     uint32_t GrantReceive(uint32_t n) override;
     uint32_t GrantSend(uint32_t n) override;
     void ReturnReceive(uint32_t n) override;

@@ -112,6 +112,23 @@ TEST_F(BandwidthTest, OwnReceiveLimitGivesExactlyTheLimitEachSecondInOrder) {
     EXPECT_EQ(p.layer->received, sent.substr(0, 3 * 2048));
 }
 
+TEST(BandwidthGrantTest, ReadBlocksScaleWithTheOwnLimit) {
+    struct Case {
+        uint32_t limit;
+        uint32_t block;
+    };
+    const Case cases[] = {{0, 1024},      {1500, 1024},     {2048, 1024},
+                          {393216, 6144}, {4194304, 65536}, {104857600, 65536}};
+    for (const Case& c : cases) {
+        cpSocketRecordPtr record;
+        cpQoSChunk chunk;
+        cpQoSReceiveBuffer buffer;
+        cpCQoSOwnContextAction action(record, chunk, buffer);
+        action.SetParameter(cpQoSAction::kDirectionReceive, c.limit);
+        EXPECT_EQ(action.ReceiveBlock(), c.block) << c.limit;
+    }
+}
+
 TEST_F(BandwidthTest, FirstLimitIsGoodForTheRestOfTheCurrentSecond) {
     // A new connection gets its limit's share of what is left of the second
     // at once, instead of standing still until the refill.
@@ -128,6 +145,19 @@ TEST_F(BandwidthTest, FirstLimitIsGoodForTheRestOfTheCurrentSecond) {
     ASSERT_TRUE(RunUntil([&] { return p.layer->received.size() >= share + 2048u; }));
     Settle();
     EXPECT_EQ(p.layer->received.size(), share + 2048u);
+}
+
+TEST_F(BandwidthTest, BudgetLeftByAnEarlierConnectionCapsTheCurrentSecond) {
+    clock->Advance(250);
+    Peer& p = Open(cpQoSAction::kOwnReceiveOnly, 2048, 0, false);
+    p.context->SetActionParameter(cpQoSAction::kDirectionReceiveLeft, 100);
+    SendAll(p.peer, Pattern(10000));
+    ASSERT_TRUE(RunUntil([&] { return Low(p)->IsReceiveBlocked(); }));
+    EXPECT_EQ(p.layer->received.size(), 100u);
+    Refill();
+    ASSERT_TRUE(RunUntil([&] { return p.layer->received.size() >= 100u + 2048u; }));
+    Settle();
+    EXPECT_EQ(p.layer->received.size(), 100u + 2048u);
 }
 
 TEST_F(BandwidthTest, ShortReadGivesBackTheRestOfItsGrantForTheSameSecond) {
@@ -324,7 +354,7 @@ TEST_F(BandwidthTest, LargeBudgetStillHandsBackAfterAboutOneMebibytePerReadEvent
         if (entry.rfind("recv:", 0) == 0)
             largest = std::max<size_t>(largest, std::stoul(entry.substr(5)));
     }
-    EXPECT_LE(largest, cpQoSAction::kReceiveLimit + cpQoSAction::kReceiveBlock);
+    EXPECT_LE(largest, cpQoSAction::kReceiveLimit + cpQoSAction::kLargeReceiveBlock);
 }
 
 }  // namespace
