@@ -28,10 +28,7 @@ void CContentLengthCheckSession::Start() {
 }
 
 void CContentLengthCheckSession::Stop() {
-    if (refused_) {
-        refused_->Stop();
-        refused_.Reset();
-    }
+    refused_.Cancel();
     request_.Stop(false);
 }
 
@@ -57,18 +54,13 @@ void CContentLengthCheckSession::Attempt() {
     // The layer refused the URL (no scheme it knows, a name that does not
     // resolve): no connection will ever report, so it is unreachable.
     request_.Stop(false);
-    if (refused_.CreateInstance(qvClassId::kTimer) &&
-        qv::Succeeded(refused_->Start(kRefusedDelayMs, &OnRefusedTimer, this, 0)))
+    if (refused_.Schedule(kRefusedDelayMs, &OnRefusedTimer, this))
         return;
-    refused_.Reset();
     Unreachable();
 }
 
 void CContentLengthCheckSession::OnRefusedTimer(void* self) {
-    auto* session = static_cast<CContentLengthCheckSession*>(self);
-    session->refused_->Stop();
-    session->refused_.Reset();
-    session->Unreachable();
+    static_cast<CContentLengthCheckSession*>(self)->Unreachable();
 }
 
 void CContentLengthCheckSession::Unreachable() {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "library/DeferredCall.h"
 #include "library/HttpRequest.h"
 #include "library/IContentLengthCheckSessionEventListener.h"
 #include "ostra/norvikqos/cpCTimer.h"
@@ -63,6 +64,6 @@ class CContentLengthCheckSession final : public nwIHttpClientExEventListener {
     HttpRequest request_;
     // Delivers a URL the layer refused at once on the next timer tick, so that
     // the checker never hears of it inside its own call.
-    qvSmartPtr<cpCTimer> refused_;
+    DeferredCall refused_;
     IContentLengthCheckSessionEventListener* checker_ = nullptr;
 };

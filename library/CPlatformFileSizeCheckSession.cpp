@@ -42,10 +42,7 @@ void CPlatformFileSizeCheckSession::Start(FileEntry* entry) {
 }
 
 void CPlatformFileSizeCheckSession::Stop() {
-    if (refused_) {
-        refused_->Stop();
-        refused_.Reset();
-    }
+    refused_.Cancel();
     request_.Stop(false);
 }
 
@@ -59,7 +56,7 @@ void CPlatformFileSizeCheckSession::Try() {
         }
         url_ = urls_[static_cast<size_t>(urlIndex_)];
     }
-    if (request_.IsRunning() || refused_)
+    if (request_.IsRunning() || refused_.Pending())
         return;
     ++attempts_;
     HttpRequest::Options options;
@@ -71,18 +68,13 @@ void CPlatformFileSizeCheckSession::Try() {
     // The layer refused the URL (no scheme it knows, a name that does not
     // resolve): that attempt failed, and the next one runs from a timer.
     request_.Stop(false);
-    if (refused_.CreateInstance(qvClassId::kTimer) &&
-        qv::Succeeded(refused_->Start(kRefusedDelayMs, &OnRefusedTimer, this, 0)))
+    if (refused_.Schedule(kRefusedDelayMs, &OnRefusedTimer, this))
         return;
-    refused_.Reset();
     Try();
 }
 
 void CPlatformFileSizeCheckSession::OnRefusedTimer(void* self) {
-    auto* session = static_cast<CPlatformFileSizeCheckSession*>(self);
-    session->refused_->Stop();
-    session->refused_.Reset();
-    session->Try();
+    static_cast<CPlatformFileSizeCheckSession*>(self)->Try();
 }
 
 void CPlatformFileSizeCheckSession::Retry() {

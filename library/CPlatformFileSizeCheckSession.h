@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "library/DeferredCall.h"
 #include "library/FileEntry.h"
 #include "library/HttpRequest.h"
 #include "library/IPlatformFileSizeCheckSessionEventListener.h"
@@ -67,6 +68,6 @@ class CPlatformFileSizeCheckSession final : public nwIHttpClientExEventListener 
     std::vector<std::string> urls_;
     // Runs the next attempt after a URL the layer refused at once, so that the
     // checker never hears of it inside its own call.
-    qvSmartPtr<cpCTimer> refused_;
+    DeferredCall refused_;
     IPlatformFileSizeCheckSessionEventListener* listener_ = nullptr;
 };

@@ -2,12 +2,6 @@
 // loopback port: the records of a real download arrive with their byte counts,
 // two reports go out as two messages, and a host that is down loses nothing
 // that a later report can still carry.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -20,9 +14,8 @@
 #include "PlatformSessionHarness.h"
 #include "library/CPlatformReporter.h"
 #include "support/NginxServer.h"
+#include "support/ReportHostProcess.h"
 #include "support/TempDir.h"
-
-extern char** environ;
 
 namespace {
 
@@ -49,61 +42,16 @@ class ReporterTest : public tvxtest::PlatformSessionTestBase {
 
     // Runs the report host on port (0: any free one); returns its port or 0.
     uint16_t LaunchHost(uint16_t port = 0) {
-        int ready[2];
-        if (::pipe2(ready, O_CLOEXEC) != 0)
-            return 0;
-        std::vector<std::string> args = {
-            kReportHostProgram, "--port", std::to_string(port), "--out", OutPath(),
-            "--ready-fd",       "3"};
-        std::vector<char*> argv;
-        for (std::string& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions, ready[1], 3);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(ready[1]);
-        std::string line;
-        pollfd p{ready[0], POLLIN, 0};
-        char buf[64];
-        while (pid_ > 0 && line.find('\n') == std::string::npos && ::poll(&p, 1, 5000) == 1) {
-            const ssize_t n = ::read(ready[0], buf, sizeof buf);
-            if (n <= 0)
-                break;
-            line.append(buf, static_cast<size_t>(n));
-        }
-        ::close(ready[0]);
-        if (line.rfind("listening ", 0) != 0)
-            return 0;
-        return static_cast<uint16_t>(std::stoi(line.substr(10)));
+        host_ = std::make_unique<tvxtest::ReportHostProcess>(kReportHostProgram, OutPath(), port);
+        return host_->Port();
     }
-    void StopHost() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
-    }
+    void StopHost() { host_.reset(); }
     std::string OutPath() const { return dir_.Path() + "reports.jsonl"; }
 
     // The recorded lines once there are count of them (bounded wait).
     Strings WaitForLines(size_t count) {
-        Strings lines;
-        for (int i = 0; i < 250; ++i) {
-            lines.clear();
-            const std::string text = tvxtest::ReadFile(OutPath());
-            for (size_t start = 0, nl; (nl = text.find('\n', start)) != std::string::npos;
-                 start = nl + 1)
-                lines.push_back(text.substr(start, nl - start));
-            if (lines.size() >= count)
-                break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return lines;
+        tvxtest::ReportHostProcess::WaitForLinesIn(OutPath(), count);
+        return tvxtest::ReportHostProcess::LinesIn(OutPath());
     }
     // True once the reporter has let its connection go (bounded wait).
     bool WaitUntilDisconnected() {
@@ -130,7 +78,7 @@ class ReporterTest : public tvxtest::PlatformSessionTestBase {
 
     tvxtest::TempDir dir_{"reporter-"};
     std::unique_ptr<CPlatformReporter> reporter_;
-    pid_t pid_ = -1;
+    std::unique_ptr<tvxtest::ReportHostProcess> host_;
 };
 
 TEST_F(ReporterTest, RecordsOfADownloadArriveWithTheirByteCounts) {

@@ -15,12 +15,14 @@ extern char** environ;
 
 namespace tvxtest {
 
-ReportHostProcess::ReportHostProcess(const std::string& program, const std::string& outPath)
+ReportHostProcess::ReportHostProcess(const std::string& program, const std::string& outPath,
+                                     uint16_t port)
     : outPath_(outPath) {
     int ready[2];
     if (::pipe2(ready, O_CLOEXEC) != 0)
         return;
-    std::vector<std::string> args = {program, "--port", "0", "--out", outPath_, "--ready-fd", "3"};
+    std::vector<std::string> args = {
+        program, "--port", std::to_string(port), "--out", outPath_, "--ready-fd", "3"};
     std::vector<char*> argv;
     for (std::string& a : args)
         argv.push_back(a.data());
@@ -54,17 +56,17 @@ ReportHostProcess::~ReportHostProcess() {
     }
 }
 
-std::vector<std::string> ReportHostProcess::Lines() const {
+std::vector<std::string> ReportHostProcess::LinesIn(const std::string& outPath) {
     std::vector<std::string> lines;
-    std::ifstream in(outPath_);
+    std::ifstream in(outPath);
     for (std::string line; std::getline(in, line);)
         lines.push_back(line);
     return lines;
 }
 
-bool ReportHostProcess::WaitForLines(size_t count, int timeoutMs) const {
+bool ReportHostProcess::WaitForLinesIn(const std::string& outPath, size_t count, int timeoutMs) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Lines().size() < count) {
+    while (LinesIn(outPath).size() < count) {
         if (std::chrono::steady_clock::now() >= end)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

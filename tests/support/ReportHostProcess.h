@@ -13,7 +13,8 @@ namespace tvxtest {
 // for when the object goes.
 class ReportHostProcess {
   public:
-    ReportHostProcess(const std::string& program, const std::string& outPath);
+    // port 0: any free one.
+    ReportHostProcess(const std::string& program, const std::string& outPath, uint16_t port = 0);
     ~ReportHostProcess();
     ReportHostProcess(const ReportHostProcess&) = delete;
     ReportHostProcess& operator=(const ReportHostProcess&) = delete;
@@ -21,9 +22,14 @@ class ReportHostProcess {
     bool Started() const { return port_ != 0; }
     uint16_t Port() const { return port_; }
     // The JSON lines written so far.
-    std::vector<std::string> Lines() const;
+    std::vector<std::string> Lines() const { return LinesIn(outPath_); }
     // Waits (bounded) until at least count lines were written.
-    bool WaitForLines(size_t count, int timeoutMs = 5000) const;
+    bool WaitForLines(size_t count, int timeoutMs = 5000) const {
+        return WaitForLinesIn(outPath_, count, timeoutMs);
+    }
+    // The same for an output file, also once its host has gone.
+    static std::vector<std::string> LinesIn(const std::string& outPath);
+    static bool WaitForLinesIn(const std::string& outPath, size_t count, int timeoutMs = 5000);
 
   private:
     std::string outPath_;
