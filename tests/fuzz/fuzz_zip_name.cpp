@@ -42,19 +42,19 @@ std::string Reference(std::string name) {
 
 // Lexically resolves name below a folder; false when it climbs above it.
 bool StaysInside(std::string_view name) {
-    std::vector<std::string_view> parts;
+    std::vector<std::string_view> segments;
     std::size_t start = 0;
     while (start <= name.size()) {
         std::size_t end = name.find_first_of("/\\", start);
         if (end == std::string_view::npos)
             end = name.size();
-        const std::string_view part = name.substr(start, end - start);
-        if (part == "..") {
-            if (parts.empty())
+        const std::string_view segment = name.substr(start, end - start);
+        if (segment == "..") {
+            if (segments.empty())
                 return false;
-            parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
+            segments.pop_back();
+        } else if (!segment.empty() && segment != ".") {
+            segments.push_back(segment);
         }
         start = end + 1;
     }
