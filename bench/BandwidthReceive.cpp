@@ -17,10 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include "ostra/norvikqos/COstra.h"
-#include "ostra/norvikqos/cpCQoS.h"
-#include "ostra/norvikqos/cpCQoSContext.h"
-#include "ostra/norvikqos/cpCQoSLowContextAction.h"
+#include "ostra/norvikqos/core/COstra.h"
+#include "ostra/norvikqos/core/cpCQoS.h"
+#include "ostra/norvikqos/core/cpCQoSContext.h"
+#include "ostra/norvikqos/qos/cpCQoSLowContextAction.h"
 #include "platform/EventLoop.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <mutex>
 #include <vector>
 
-#include "ostra/norvikqos/COstra.h"
-#include "ostra/norvikqos/cpCQoSContext.h"
-#include "ostra/norvikqos/cpSocketOps.h"
+#include "ostra/norvikqos/core/COstra.h"
+#include "ostra/norvikqos/core/cpCQoSContext.h"
+#include "ostra/norvikqos/core/cpSocketOps.h"
 #include "platform/EventLoop.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "library/TarvoLib.h"
+#include "library/api/TarvoLib.h"
 #include "support/NginxServer.h"
 #include "support/TempDir.h"
 

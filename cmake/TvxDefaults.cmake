@@ -22,14 +22,15 @@ function(tvx_defaults target)
   endif()
 endfunction()
 
-# tvx_sources(<var> <dir>): every .cpp of a folder, without recursing, so that
-# adding a file to a subsystem needs no edit of its build file.
+# tvx_sources(<var> <dir>): every .cpp of a folder and of its sub-folders (a
+# subsystem's folders by role), so that adding a file or a role folder to a
+# subsystem needs no edit of its build file.
 function(tvx_sources var dir)
-  file(GLOB found CONFIGURE_DEPENDS ${dir}/*.cpp)
+  file(GLOB_RECURSE found CONFIGURE_DEPENDS ${dir}/*.cpp)
   set(${var} ${found} PARENT_SCOPE)
 endfunction()
 
-# tvx_library(<name> <dir>...): a static library of every .cpp in the folders.
+# tvx_library(<name> <dir>...): a static library of every .cpp below the folders.
 # Consumers include our headers from the project root ("platform/Clock.h").
 function(tvx_library name)
   set(all)

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "library/CDownloadLibThread.h"
-#include "library/CJob.h"
-#include "library/CJobDownloader.h"
-#include "library/CJobManager.h"
-#include "library/TarvoLib.h"
+#include "library/api/CDownloadLibThread.h"
+#include "library/api/TarvoLib.h"
+#include "library/jobs/CJob.h"
+#include "library/jobs/CJobDownloader.h"
+#include "library/jobs/CJobManager.h"
 #include "platform/MessageTarget.h"
 
 namespace tvxtest {

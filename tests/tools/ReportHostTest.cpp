@@ -19,8 +19,8 @@
 #include <thread>
 #include <vector>
 
-#include "library/ReportRecord.h"
-#include "ostra/norvikqos/nwAgentMessages.h"
+#include "library/direct/ReportRecord.h"
+#include "ostra/norvikqos/agent/nwAgentMessages.h"
 #include "support/TempDir.h"
 
 extern char** environ;

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "library/ReportRecord.h"
-#include "ostra/norvikqos/nwAgentMessages.h"
+#include "library/direct/ReportRecord.h"
+#include "ostra/norvikqos/agent/nwAgentMessages.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "ostra/norvikqos/nwAgentMessages.h"
+#include "ostra/norvikqos/agent/nwAgentMessages.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "library/ReportRecord.h"
-#include "ostra/norvikqos/nwCStreamDispatcher.h"
+#include "library/direct/ReportRecord.h"
+#include "ostra/norvikqos/stack/nwCStreamDispatcher.h"
 
 // One accepted agent connection of the report host: reads frames, hands every
 // report record to the sink, and answers each report message with a reply.

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "ostra/norvikqos/qvResult.h"
+#include "ostra/norvikqos/object/qvResult.h"
 
 typedef struct ssl_st SSL;
 typedef struct ssl_ctx_st SSL_CTX;

@@ -7,8 +7,8 @@
 
 #include <mutex>
 
-#include "ostra/norvikqos/cpCQoS.h"
-#include "ostra/norvikqos/cpCTimerManager.h"
+#include "ostra/norvikqos/core/cpCQoS.h"
+#include "ostra/norvikqos/core/cpCTimerManager.h"
 
 namespace nettest {
 

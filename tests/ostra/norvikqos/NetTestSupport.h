@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "ostra/norvikqos/COstra.h"
-#include "ostra/norvikqos/cpCMutex.h"
-#include "ostra/norvikqos/cpCQoSContext.h"
-#include "ostra/norvikqos/nwIQoSNetStack.h"
+#include "ostra/norvikqos/core/COstra.h"
+#include "ostra/norvikqos/core/cpCMutex.h"
+#include "ostra/norvikqos/core/cpCQoSContext.h"
+#include "ostra/norvikqos/stack/nwIQoSNetStack.h"
 #include "platform/Clock.h"
 #include "platform/EventLoop.h"
 #include "platform/SocketOps.h"

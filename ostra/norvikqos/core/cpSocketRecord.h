@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "ostra/norvikqos/core/cpAddress.h"
+#include "platform/SocketOps.h"
+
+namespace platform {
+class SocketEventSource;
+}
+
+// One platform socket with what the socket core keeps about it. The record owns
+// its handle: dropping the record closes the socket, so no path leaks one.
+struct cpSocketRecord {
+    cpSocketRecord() = default;
+    ~cpSocketRecord() { platform::sock::Close(handle); }
+    cpSocketRecord(const cpSocketRecord&) = delete;
+    cpSocketRecord& operator=(const cpSocketRecord&) = delete;
+
+    platform::sock::Handle handle = platform::sock::kInvalidHandle;
+    int32_t kind = platform::sock::kStream;
+    // The last connect, bind, send-to or receive-from, or the peer after accept.
+    cpAddress address;
+    int32_t addressLength = 0;
+    uint32_t nonBlocking = 0;
+    // The registry slot whose events carry this socket; -1 when not registered.
+    int32_t eventSlot = -1;
+    platform::SocketEventSource* window = nullptr;
+};
+
+using cpSocketRecordPtr = std::unique_ptr<cpSocketRecord>;

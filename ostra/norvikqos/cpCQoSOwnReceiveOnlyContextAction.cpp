@@ -1,7 +1,0 @@
-#include "ostra/norvikqos/cpCQoSOwnReceiveOnlyContextAction.h"
-
-uint32_t cpCQoSOwnReceiveOnlyContextAction::GrantSend(uint32_t n) {
-    return n;
-}
-
-void cpCQoSOwnReceiveOnlyContextAction::ReturnSend(uint32_t) {}

@@ -1,7 +1,0 @@
-#include "ostra/norvikqos/cpCQoSOwnSendOnlyContextAction.h"
-
-uint32_t cpCQoSOwnSendOnlyContextAction::GrantReceive(uint32_t n) {
-    return n;
-}
-
-void cpCQoSOwnSendOnlyContextAction::ReturnReceive(uint32_t) {}

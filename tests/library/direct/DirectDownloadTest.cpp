@@ -1,0 +1,208 @@
+// Whole jobs on the direct path through the entry functions: size check,
+// session, progress, completed files, job messages and the per-file reports,
+// against real nginx and the real report host program.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "LibraryHarness.h"
+#include "library/direct/CPlatFormDownloader.h"
+#include "library/direct/CPlatformReporter.h"
+#include "platform/FileSystem.h"
+#include "platform/NetworkState.h"
+#include "platform/Paths.h"
+#include "support/NginxServer.h"
+#include "support/ReportHostProcess.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using namespace tarvo;
+using tvxtest::RecordingHost;
+using tvxtest::SeenEvent;
+
+std::atomic<bool> gNetworkUp{true};
+bool NetworkProbe() {
+    return gNetworkUp.load();
+}
+
+class DirectDownloadTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        gNetworkUp = true;
+        platform::SetInternetProbe(&NetworkProbe);
+        ASSERT_TRUE(nginx_.Started()) << nginx_.Error();
+        ASSERT_EQ(TarvoLib_Initialize(&host_, &RecordingHost::Callback,
+                                      reinterpret_cast<uintptr_t>(&host_)),
+                  result::kSuccess);
+#ifdef TVX_REPORT_HOST_PROGRAM
+        reports_ = std::make_unique<tvxtest::ReportHostProcess>(TVX_REPORT_HOST_PROGRAM,
+                                                                dir_.Path() + "reports.jsonl");
+        ASSERT_TRUE(reports_->Started());
+        std::lock_guard guard(Manager().Lock());
+        auto* direct = dynamic_cast<CPlatFormDownloader*>(Manager().DirectDownloader());
+        ASSERT_NE(direct, nullptr);
+        direct->Reporter().SetPort(reports_->Port());
+#endif
+    }
+    void TearDown() override {
+        TarvoLib_Finalize();
+        platform::SetInternetProbe(nullptr);
+        platform::SetFreeBytesProbe(nullptr);
+    }
+    CJobManager& Manager() {
+        return *CDownloadLibThread::Instance()->Manager();
+    }
+
+    JobHandle MakeJob(const std::vector<std::string>& urls) {
+        JobHandle job = 0;
+        EXPECT_EQ(TarvoLib_CreateJob(&job, "g", "demo"), result::kSuccess);
+        EXPECT_EQ(TarvoLib_SetJobFlag(job), result::kSuccess);
+        for (const std::string& url : urls)
+            EXPECT_EQ(
+                TarvoLib_AddFile(job, url.c_str(), dest_.c_str(), nullptr, 0xFFFFFFFFu, -1, 0),
+                result::kSuccess)
+                << url;
+        return job;
+    }
+    std::vector<int32_t> MessageCodes(JobHandle job) {
+        std::vector<int32_t> codes;
+        for (;;) {
+            int32_t length = 0;
+            TarvoLib_GetJobMessageLength(job, &length);
+            std::string text(static_cast<size_t>(length > 0 ? length : 1), '\0');
+            JobMessage message{0, text.data()};
+            TarvoLib_GetJobMessage(job, &message);
+            if (message.code == result::kSuccess)
+                return codes;
+            codes.push_back(message.code);
+        }
+    }
+    // A port on 127.0.0.1 where nothing listens.
+    static std::string DeadUrl() {
+        return "http://127.0.0.1:1/dead.bin";
+    }
+
+    tvxtest::TempDir dir_{"direct-"};
+    std::string dest_ = dir_.Path() + "game/";
+    tvxtest::NginxServer nginx_;
+    RecordingHost host_;
+    std::unique_ptr<tvxtest::ReportHostProcess> reports_;
+};
+
+TEST_F(DirectDownloadTest, TwentyFilesArriveIdenticalWithEveryEventAndReport) {
+    const uint64_t sizes[] = {1,       2,       100,     1000,     4095,     4096,    65535,
+                              65536,   100001,  262144,  524287,   1048576,  1048577, 2097152,
+                              3000000, 4194304, 8388608, 16777216, 33554432, 67108864};
+    std::vector<std::string> urls;
+    for (size_t i = 0; i < std::size(sizes); ++i) {
+        const std::string name = "files/f" + std::to_string(i) + ".bin";
+        ASSERT_TRUE(nginx_.WritePatternFile(name, sizes[i], static_cast<uint32_t>(i + 1)));
+        urls.push_back(nginx_.HttpUrl("/" + name));
+    }
+    urls[5] = DeadUrl() + "|" + urls[5];
+
+    const JobHandle job = MakeJob(urls);
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(TarvoLib_StartJob2(job, 1), result::kSuccess);
+    ASSERT_EQ(host_.WaitForCallback({event::kJobCompleted}, 120000), event::kJobCompleted)
+        << ::testing::PrintToString(host_.CallbackCodes());
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+    for (size_t i = 0; i < std::size(sizes); ++i) {
+        const std::string name = "f" + std::to_string(i) + ".bin";
+        EXPECT_TRUE(tvxtest::ReadFile(dest_ + name) ==
+                    tvxtest::ReadFile(nginx_.PathOf("files/" + name)))
+            << name;
+    }
+
+    const std::vector<int32_t> codes = host_.CallbackCodes();
+    ASSERT_FALSE(codes.empty());
+    EXPECT_EQ(codes.front(), event::kJobSize);
+    EXPECT_EQ(codes.back(), event::kJobCompleted);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), event::kFileCompleted), 20);
+    EXPECT_LE(std::count(codes.begin(), codes.end(), event::kJobProgress), seconds + 2);
+
+    JobSizeRecord size{};
+    ASSERT_EQ(TarvoLib_GetJobSize(job, &size), result::kSuccess);
+    uint64_t total = 0;
+    for (uint64_t s : sizes)
+        total += s;
+    EXPECT_EQ(size.total, static_cast<int64_t>(total));
+    EXPECT_EQ(size.fileCount, 20);
+    CompletedFileRecord done{};
+    ASSERT_EQ(TarvoLib_GetCompletedFile(job, &done), result::kSuccess);
+    EXPECT_EQ(std::string(done.text), urls[0] + "," + dest_ + "f0.bin");
+    JobResultRecord result{};
+    ASSERT_EQ(TarvoLib_GetJobResult(job, &result), result::kSuccess);
+    EXPECT_EQ(result.fileCount, 20);
+    EXPECT_EQ(result.valueA, 20);
+    JobStatus status{};
+    ASSERT_EQ(TarvoLib_GetJobProgress(job, &status), result::kSuccess);
+    EXPECT_EQ(status.downloaded, static_cast<int64_t>(total));
+    EXPECT_EQ(status.percent, 100);
+
+    if (reports_) {
+        ASSERT_TRUE(reports_->WaitForLines(20));
+        const std::vector<std::string> lines = reports_->Lines();
+        for (size_t i = 0; i < std::size(sizes); ++i) {
+            const std::string bytes = "\"bytes\":" + std::to_string(sizes[i]);
+            const std::string file = "f" + std::to_string(i) + ".bin\"";
+            EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                                    [&](const std::string& line) {
+                                        return line.find(file) != std::string::npos &&
+                                               line.find(bytes) != std::string::npos;
+                                    }))
+                << "no report for " << file << " with " << bytes;
+        }
+    }
+}
+
+TEST_F(DirectDownloadTest, FileThatDoesNotFitFailsBeforeAnyByteIsWritten) {
+    ASSERT_TRUE(nginx_.WritePatternFile("big.bin", 1 << 20));
+    platform::SetFreeBytesProbe([](const std::string&) -> int64_t { return 1000; });
+    const JobHandle job = MakeJob({nginx_.HttpUrl("/big.bin")});
+    ASSERT_EQ(TarvoLib_StartJob(job, 1), result::kSuccess);
+    ASSERT_EQ(host_.WaitForCallback({event::kJobMessage}), event::kJobMessage);
+    EXPECT_EQ(MessageCodes(job), std::vector<int32_t>{message::kDiskFull});
+    EXPECT_FALSE(platform::PathExists(dest_ + "big.bin"));
+}
+
+TEST_F(DirectDownloadTest, NetworkDownAndUpAndAStopInTheMiddle) {
+    tvxtest::NginxServer slow({"limit_rate 200k;"});
+    ASSERT_TRUE(slow.Started()) << slow.Error();
+    ASSERT_TRUE(slow.WritePatternFile("slow.bin", 8 << 20));
+    const JobHandle job = MakeJob({slow.HttpUrl("/slow.bin")});
+    ASSERT_EQ(TarvoLib_StartJob(job, 1), result::kSuccess);
+    ASSERT_EQ(host_.WaitForCallback({event::kJobProgress}), event::kJobProgress);
+
+    gNetworkUp = false;
+    ASSERT_EQ(host_.WaitForCallback({event::kJobMessage}), event::kJobMessage);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // more ticks, no second 515
+    gNetworkUp = true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    std::vector<int32_t> codes;
+    while (std::chrono::steady_clock::now() < deadline &&
+           std::count(codes.begin(), codes.end(), message::kNetworkBack) == 0) {
+        for (int32_t code : MessageCodes(job))
+            codes.push_back(code);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(codes, (std::vector<int32_t>{message::kNetworkDown, message::kNetworkBack}));
+
+    ASSERT_EQ(TarvoLib_StopJob2(job, 0), result::kSuccess);
+    EXPECT_EQ(TarvoLib_RemoveJob(job), result::kSuccess);
+    if (reports_) {
+        ASSERT_TRUE(reports_->WaitForLines(1));
+        const std::string line = reports_->Lines().front();
+        EXPECT_NE(line.find("slow.bin"), std::string::npos) << line;
+        EXPECT_EQ(line.find("\"bytes\":0,"), std::string::npos) << line;
+    }
+}
+
+}  // namespace
