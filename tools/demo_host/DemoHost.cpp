@@ -5,7 +5,7 @@
 #include <chrono>
 
 #include "FileList.h"
-#include "launcher/Format.h"
+#include "launcher/core/Format.h"
 #include "tvx/BuiltinConfig.h"
 
 namespace {

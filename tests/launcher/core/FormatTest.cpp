@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "launcher/Format.h"
+#include "launcher/core/Format.h"
 
 using namespace launcher;
 

@@ -1,4 +1,4 @@
-#include "launcher/Format.h"
+#include "launcher/core/Format.h"
 
 #include <cstdio>
 
