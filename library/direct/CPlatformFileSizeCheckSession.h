@@ -17,8 +17,8 @@
 // URL text is a mirror list split at "|"; each mirror gets three attempts (a
 // redirect uses one) before the next is tried. Every answer short of a usable
 // length is a failed attempt, so that a broken mirror gives way to the next;
-// only a file that does not fit ends the check at once. Runs on the worker thread under
-// the engine lock.
+// only a file that does not fit ends the check at once. Runs on the worker
+// thread under the engine lock.
 class CPlatformFileSizeCheckSession final : public nwIHttpClientExEventListener {
   public:
     static constexpr int32_t kAttemptsPerUrl = 3;
