@@ -1,6 +1,7 @@
 #include "library/direct/CPlatformFileSizeCheckSession.h"
 
 #include "library/api/TarvoLib.h"
+#include "ostra/norvikqos/http/ResolveLocation.h"
 #include "ostra/norvikqos/http/utCUriCodec.h"
 #include "platform/FileSystem.h"
 
@@ -66,8 +67,11 @@ void CPlatformFileSizeCheckSession::Try() {
     if (request_.Start(target.c_str(), this, options))
         return;
     // The layer refused the URL (no scheme it knows, a name that does not
-    // resolve): that attempt failed, and the next one runs from a timer.
+    // resolve): that attempt failed, and the next one runs from a timer. A
+    // redirect target that cannot be reached is not asked again: the next
+    // attempt goes back to the mirror.
     request_.Stop(false);
+    redirectUrl_.clear();
     if (refused_.Schedule(kRefusedDelayMs, &OnRefusedTimer, this))
         return;
     Try();
@@ -102,8 +106,10 @@ void CPlatformFileSizeCheckSession::OnResponseHeader(uint32_t) {
     layer->GetResponseHeader("Location:", location);
     request_.Stop(false);
     if (status == 200) {
+        // Without a length the file could not be downloaded from this mirror
+        // either; another mirror may know it.
         if (length <= 0) {
-            Fail(tarvo::message::kDownloadFailed);
+            Try();
             return;
         }
         // The file must fit with room to spare, the rule of every other free
@@ -118,9 +124,16 @@ void CPlatformFileSizeCheckSession::OnResponseHeader(uint32_t) {
         return;
     }
     if (status == 302 || status == 303) {
+        // A target that no request could open leaves the next attempt on the
+        // mirror itself.
         qvCString converted;
         utCUriCodec::Utf8ToAnsi(location.CStr(), converted);
-        redirectUrl_ = converted.CStr();
+        std::string target;
+        if (qv::Succeeded(ResolveLocation(redirectUrl_.empty() ? url_ : redirectUrl_,
+                                          converted.CStr(), target)))
+            redirectUrl_ = std::move(target);
+        else
+            redirectUrl_.clear();
     }
     // Any other answer is one failed attempt on this mirror, like a close.
     Try();

@@ -15,8 +15,10 @@
 // Finds the size of one file entry from the response header of a GET and
 // checks that the file fits on the drive of the entry's folder. The entry's
 // URL text is a mirror list split at "|"; each mirror gets three attempts (a
-// redirect uses one) before the next is tried. Runs on the worker thread under
-// the engine lock.
+// redirect uses one) before the next is tried. Every answer short of a usable
+// length is a failed attempt, so that a broken mirror gives way to the next;
+// only a file that does not fit ends the check at once. Runs on the worker
+// thread under the engine lock.
 class CPlatformFileSizeCheckSession final : public nwIHttpClientExEventListener {
   public:
     static constexpr int32_t kAttemptsPerUrl = 3;

@@ -9,6 +9,7 @@
 #include "library/common/Log.h"
 #include "library/jobs/CJob.h"
 #include "ostra/norvikqos/core/cpCQoS.h"
+#include "ostra/norvikqos/http/ResolveLocation.h"
 #include "ostra/norvikqos/http/utCUriCodec.h"
 #include "ostra/norvikqos/object/qvCGarbageCollector.h"
 #include "ostra/norvikqos/object/qvClassFactory.h"
@@ -25,25 +26,6 @@ constexpr int32_t kMessageWriteFailed = 513;
 bool IsSafeFileName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." &&
            name.find_first_of("/\\") == std::string::npos;
-}
-
-// A Location value made absolute against the URL it answered.
-std::string ResolveLocation(const std::string& base, const std::string& location) {
-    if (location.find("://") != std::string::npos)
-        return location;
-    const size_t scheme = base.find("://");
-    if (scheme == std::string::npos)
-        return location;
-    if (location.rfind("//", 0) == 0)
-        return base.substr(0, scheme + 1) + location;
-    const size_t pathStart = base.find('/', scheme + 3);
-    const std::string origin = pathStart == std::string::npos ? base : base.substr(0, pathStart);
-    if (location.front() == '/')
-        return origin + location;
-    // Relative to the folder of the base path (query and fragment dropped).
-    std::string path = pathStart == std::string::npos ? "/" : base.substr(pathStart);
-    path = path.substr(0, path.find_first_of("?#"));
-    return origin + path.substr(0, path.rfind('/') + 1) + location;
 }
 
 }  // namespace
@@ -126,7 +108,9 @@ void CPlatformSession::RunAttempt(bool reset) {
         if (StartRequest())
             return;
         CloseFile();
-        if (!AdvanceAfterFailure())
+        // A redirect target that cannot be opened ends its chain; the mirror
+        // URL itself gets its attempts like any other failure.
+        if (!(redirects_ > 0 ? AbandonRedirect() : AdvanceAfterFailure()))
             return;
     }
 }
@@ -261,6 +245,14 @@ bool CPlatformSession::AdvanceAfterFailure() {
     return false;
 }
 
+bool CPlatformSession::AbandonRedirect() {
+    if (redirects_ > 0)
+        attempts_ = mirrorAttempts_;
+    redirects_ = 0;
+    currentUrl_ = urls_[urlIndex_];
+    return AdvanceAfterFailure();
+}
+
 void CPlatformSession::Fail() {
     ReleaseConnection(true);
     CloseFile();
@@ -315,19 +307,24 @@ void CPlatformSession::Redirect(qvIHttpClientExLayer& layer) {
     qvCString location;
     if (qv::Succeeded(layer.GetResponseHeader("Location:", raw)))
         utCUriCodec::Utf8ToAnsi(raw.CStr(), location);
-    const bool hasTarget = !location.IsEmpty();
-    if (hasTarget) {
-        currentUrl_ = ResolveLocation(currentUrl_, location.CStr());
-        attempts_ = 0;
-    }
     ReleaseConnection(true);
     CloseFile();
-    if (hasTarget && ++redirects_ <= kMaxRedirects) {
+    std::string target;
+    if (location.IsEmpty()) {
+        WriteLogFormat("[TarvoLib] eNWHSC_HTTP_SEEOTHER  : %s", currentUrl_.c_str());
+    } else if (redirects_ >= kMaxRedirects ||
+               qv::Failed(ResolveLocation(currentUrl_, location.CStr(), target))) {
+        WriteLogFormat("[TarvoLib] Redirect Failed : %s", currentUrl_.c_str());
+    } else {
+        if (redirects_ == 0)
+            mirrorAttempts_ = attempts_;
+        ++redirects_;
+        currentUrl_ = std::move(target);
         RunAttempt(true);
         return;
     }
-    WriteLogFormat("[TarvoLib] eNWHSC_HTTP_SEEOTHER  : %s", currentUrl_.c_str());
-    Fail();
+    if (AbandonRedirect())
+        RunAttempt(false);
 }
 
 int32_t CPlatformSession::OnReceiveData(uint32_t, const uint8_t* data, uint32_t length) {

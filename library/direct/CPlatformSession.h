@@ -21,8 +21,11 @@ class CJob;
 // connection's receive buffer.
 //
 // Per file it walks the file's mirror URLs (the URL text split at "|"), makes
-// up to kAttemptsPerUrl attempts per URL, follows 302 and 303 (at most
-// kMaxRedirects per URL), and takes 416 as complete. Every attempt creates the
+// up to kAttemptsPerUrl attempts per URL, follows 302 and 303, and takes 416
+// as complete. A redirect target gets attempts of its own; a redirect chain
+// that reaches kMaxRedirects, or whose target is missing or cannot be opened,
+// is one failed attempt on the mirror it started from, so that a broken mirror
+// always gives way to the next one. Every attempt creates the
 // target file anew and asks for "bytes=0-". The connection's receive rate is
 // capped by the own-budget receive action: kFastReceiveLimit, or
 // kSlowReceiveLimit in job mode 0.
@@ -107,6 +110,9 @@ class CPlatformSession final : public nwIHttpClientExEventListener {
     // After a failed attempt: true when another attempt is due (on the same
     // URL or the next); false when the file has failed (reported).
     bool AdvanceAfterFailure();
+    // A redirect chain was given up: back to the mirror it started from, with
+    // the chain counted as one failed attempt there. Same result as above.
+    bool AbandonRedirect();
     void CompleteFile();
     void Redirect(qvIHttpClientExLayer& layer);
     void Fail();
@@ -121,7 +127,10 @@ class CPlatformSession final : public nwIHttpClientExEventListener {
     int64_t writtenBytes_ = 0;
     std::FILE* file_ = nullptr;
     size_t urlIndex_ = 0;
+    // Redirects followed since the current mirror URL was last asked, and the
+    // attempts that mirror URL had when the chain left it.
     int32_t redirects_ = 0;
+    int32_t mirrorAttempts_ = 0;
     // The receive budget the last connection left, and the second it was left in.
     struct Carry {
         bool valid = false;

@@ -18,10 +18,10 @@ class IPlatFormSessionEventListener {
   public:
     // The last file is complete; the session is idle from now on.
     virtual void OnSessionComplete(void* context) = 0;
-    // A file could not be downloaded from any of its URLs, a redirect had no
-    // usable target, its target file could not be opened, or its name was
-    // refused (a name that would leave the job's folder). text is the URL that
-    // failed last. The session is idle from now on: files after this one are
+    // A file could not be downloaded from any of its URLs (a broken redirect
+    // counts as a failed attempt), its target file could not be opened, or
+    // its name was refused (a name that would leave the job's folder). text is
+    // the URL that failed last. The session is idle from now on: files after this one are
     // not started, and the job is not complete (the owner raises job message
     // 517 and the user may stop and start the job again).
     virtual void OnSessionError(void* context, const char* text) = 0;

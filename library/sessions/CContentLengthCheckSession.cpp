@@ -4,6 +4,7 @@
 
 #include "library/common/Log.h"
 #include "ostra/norvikqos/core/cpCQoSContext.h"
+#include "ostra/norvikqos/http/ResolveLocation.h"
 #include "ostra/norvikqos/http/utCUriCodec.h"
 
 namespace {
@@ -13,10 +14,20 @@ constexpr uint32_t kRefusedDelayMs = 100;
 CContentLengthCheckSession::CContentLengthCheckSession(
     int32_t index, const char* url, IContentLengthCheckSessionEventListener* checker)
     : index_(index), checker_(checker) {
-    url_ = url ? url : "";
-    const size_t bar = url_.find('|');
-    if (bar != std::string::npos)
-        url_.resize(bar);
+    const std::string text = url ? url : "";
+    size_t begin = 0;
+    while (begin <= text.size()) {
+        size_t end = text.find('|', begin);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > begin)
+            urls_.push_back(text.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    // Without any URL the attempts still run, so that the check hears of it.
+    if (urls_.empty())
+        urls_.emplace_back();
+    url_ = urls_.front();
 }
 
 CContentLengthCheckSession::~CContentLengthCheckSession() {
@@ -32,8 +43,20 @@ void CContentLengthCheckSession::Stop() {
     request_.Stop(false);
 }
 
+bool CContentLengthCheckSession::NextMirror() {
+    if (urlIndex_ + 1 >= urls_.size())
+        return false;
+    url_ = urls_[++urlIndex_];
+    redirectUrl_.clear();
+    attempts_ = 0;
+    return true;
+}
+
 void CContentLengthCheckSession::Attempt() {
-    if (++attempts_ > kMaxAttempts) {
+    ++attempts_;
+    if (attempts_ > kMaxAttempts && NextMirror())
+        attempts_ = 1;
+    if (attempts_ > kMaxAttempts) {
         WriteLogFormat("[TarvoLib] ContentLength Check Failed reason:%s file:%d url:%s",
                        failureReason_.c_str(), index_, url_.c_str());
         // The checker destroys this session inside the call; the text must
@@ -52,7 +75,8 @@ void CContentLengthCheckSession::Attempt() {
     if (request_.Start(target.c_str(), this, options))
         return;
     // The layer refused the URL (no scheme it knows, a name that does not
-    // resolve): no connection will ever report, so it is unreachable.
+    // resolve): no connection will ever report. The outcome follows from a
+    // timer, so that the checker never hears of it inside its own call.
     request_.Stop(false);
     if (refused_.Schedule(kRefusedDelayMs, &OnRefusedTimer, this))
         return;
@@ -66,6 +90,18 @@ void CContentLengthCheckSession::OnRefusedTimer(void* self) {
 void CContentLengthCheckSession::Unreachable() {
     failureReason_ = "HostUnreach";
     WriteLogFormat("[TarvoLib] CLCS HU(file:%d)", index_);
+    // A redirect target that cannot be reached is one failed attempt: the
+    // next goes back to the mirror. Another mirror may still be reached; only
+    // the last one ends the check.
+    if (!redirectUrl_.empty()) {
+        redirectUrl_.clear();
+        Attempt();
+        return;
+    }
+    if (NextMirror()) {
+        Attempt();
+        return;
+    }
     if (checker_)
         checker_->OnLengthCheckUnreachable(index_);
 }
@@ -91,9 +127,16 @@ void CContentLengthCheckSession::OnResponseHeader(uint32_t) {
     std::snprintf(reason, sizeof reason, "ResCode:%d", status);
     failureReason_ = reason;
     if (status == 302 || status == 303) {
+        // A target that no request could open leaves the next attempt on the
+        // mirror itself.
         qvCString converted;
         utCUriCodec::Utf8ToAnsi(location.CStr(), converted);
-        redirectUrl_ = converted.CStr();
+        std::string target;
+        if (qv::Succeeded(ResolveLocation(redirectUrl_.empty() ? url_ : redirectUrl_,
+                                          converted.CStr(), target)))
+            redirectUrl_ = std::move(target);
+        else
+            redirectUrl_.clear();
     }
     Attempt();
 }

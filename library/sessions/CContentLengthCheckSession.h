@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "library/common/DeferredCall.h"
 #include "library/sessions/HttpRequest.h"
@@ -10,16 +11,18 @@
 #include "ostra/norvikqos/http/qvIHttpClientExLayer.h"
 #include "ostra/norvikqos/object/qvSmartPtr.h"
 
-// Learns the Content-Length of one URL from the response header of a GET and
-// drops the connection before the body. Makes at most three attempts; a
-// redirect (302, 303) uses one of them. Runs on the worker thread under the
-// engine lock.
+// Learns the Content-Length of one file from the response header of a GET and
+// drops the connection before the body. The URL text is a mirror list split
+// at "|": each mirror gets at most three attempts (a redirect uses one, and a
+// redirect target that cannot be opened fails one), and a mirror that cannot
+// be reached at all gives way at once; the check fails only with the last
+// mirror. Runs on the worker thread under the engine lock.
 class CContentLengthCheckSession final : public nwIHttpClientExEventListener {
   public:
     static constexpr int32_t kMaxAttempts = 3;
     static constexpr int32_t kReceiveTimeoutSeconds = 3;
 
-    // url: the text up to its first "|" is checked.
+    // url: mirror URLs separated by "|", asked in order.
     CContentLengthCheckSession(int32_t index, const char* url,
                                IContentLengthCheckSessionEventListener* checker);
     virtual ~CContentLengthCheckSession();
@@ -33,8 +36,10 @@ class CContentLengthCheckSession final : public nwIHttpClientExEventListener {
     void Stop();
 
     int32_t Index() const { return index_; }
+    // Attempts on the current mirror.
     int32_t Attempts() const { return attempts_; }
     int64_t Length() const { return length_; }
+    // The current mirror.
     const std::string& Url() const { return url_; }
     const std::string& RedirectUrl() const { return redirectUrl_; }
     const std::string& FailureReason() const { return failureReason_; }
@@ -52,12 +57,16 @@ class CContentLengthCheckSession final : public nwIHttpClientExEventListener {
 
   private:
     void Attempt();
+    // Moves to the next mirror with a fresh count; false after the last.
+    bool NextMirror();
     void Unreachable();
     static void OnRefusedTimer(void* self);
 
     int32_t attempts_ = 0;
     int32_t index_ = -1;
     int64_t length_ = 0;
+    std::vector<std::string> urls_;
+    size_t urlIndex_ = 0;
     std::string url_;
     std::string redirectUrl_;
     std::string failureReason_;

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "library/sessions/SessionError.h"
+#include "ostra/norvikqos/http/ResolveLocation.h"
 #include "ostra/norvikqos/http/utCUriCodec.h"
 
 CDataDownloadSession::~CDataDownloadSession() {
@@ -14,6 +15,7 @@ void CDataDownloadSession::Start(const char* url) {
     if (!url || !*url)
         return;
     url_ = url;
+    redirectUrl_.clear();
     redirects_ = 0;
     StartRequest(url_);
 }
@@ -101,12 +103,17 @@ void CDataDownloadSession::OnResponseHeader(uint32_t) {
         if (qv::Succeeded(layer->GetResponseHeader("Location:", raw)))
             utCUriCodec::Utf8ToAnsi(raw.CStr(), location);
         StopRequest(false);
-        if (location.IsEmpty() || ++redirects_ > kMaxRedirects) {
+        // A target that is missing, relative to nothing, of another scheme or
+        // past the redirect limit is no usable Location.
+        std::string target;
+        if (location.IsEmpty() || ++redirects_ > kMaxRedirects ||
+            qv::Failed(ResolveLocation(redirectUrl_.empty() ? url_ : redirectUrl_, location.CStr(),
+                                       target))) {
             if (listener_)
                 listener_->OnDataFailed(kSessionBadResponse);
             return;
         }
-        redirectUrl_ = location.CStr();
+        redirectUrl_ = std::move(target);
         StartRequest(redirectUrl_);
         return;
     }

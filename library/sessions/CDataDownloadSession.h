@@ -12,7 +12,8 @@
 #include "ostra/norvikqos/object/qvSmartPtr.h"
 
 // Fetches one URL into memory (the file list and other small documents),
-// following 302 and 303 redirects, and ticks its listener once a second while
+// following 302 and 303 redirects (relative targets resolved against the URL
+// that answered, at most kMaxRedirects), and ticks its listener once a second while
 // it runs. Every failure is reported once with a session error code; it does
 // not retry. Runs on the worker thread under the engine lock.
 class CDataDownloadSession final : public nwIHttpClientExEventListener {

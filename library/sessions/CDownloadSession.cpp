@@ -4,6 +4,8 @@
 #include <limits>
 
 #include "library/sessions/SessionError.h"
+#include "ostra/norvikqos/http/ResolveLocation.h"
+#include "ostra/norvikqos/http/utCUriCodec.h"
 
 namespace {
 
@@ -32,12 +34,33 @@ void CDownloadSession::Start() {
     kind_ = file_->Classify(url_);
     expected_ = 0;
     body_.clear();
+    redirects_ = 0;
+    requestUrl_ = url_;
+    Request();
+}
+
+void CDownloadSession::Request() {
     // A request still running is closed by the new start, so that its
     // connection neither stays open nor reports into this one.
-    if (!request_.Start(url_.c_str(), this, HttpRequest::Options{}))
+    if (!request_.Start(requestUrl_.c_str(), this, HttpRequest::Options{}))
         // A URL the layer refuses (bad scheme, unknown host) would otherwise
         // produce no event at all: it counts as a host that cannot be reached.
         Fail(kSessionHostUnreachable);
+}
+
+void CDownloadSession::Redirect(qvIHttpClientExLayer& layer) {
+    qvCString raw;
+    qvCString location;
+    if (qv::Succeeded(layer.GetResponseHeader("Location:", raw)))
+        utCUriCodec::Utf8ToAnsi(raw.CStr(), location);
+    std::string target;
+    if (location.IsEmpty() || ++redirects_ > kMaxRedirects ||
+        qv::Failed(ResolveLocation(requestUrl_, location.CStr(), target))) {
+        Fail(kSessionBadResponse);
+        return;
+    }
+    requestUrl_ = std::move(target);
+    Request();
 }
 
 void CDownloadSession::Fail(int32_t code) {
@@ -49,7 +72,8 @@ void CDownloadSession::Fail(int32_t code) {
 
 void CDownloadSession::OnConnect(uint32_t) {
     expected_ = 0;
-    if (listener_)
+    // Once per URL of the record, however many redirects it takes.
+    if (listener_ && redirects_ == 0)
         listener_->OnDownloadStart(sessionId_);
 }
 
@@ -60,6 +84,11 @@ void CDownloadSession::OnResponseHeader(uint32_t) {
     int32_t status = 0;
     layer->GetStatusCode(status);
     layer->GetContentLength(expected_);
+    if (status == 302 || status == 303) {
+        expected_ = 0;
+        Redirect(*layer);
+        return;
+    }
     if (status != 200 || expected_ <= 0 || expected_ > kMaxBody) {
         Fail(kSessionBadResponse);
         return;

@@ -11,7 +11,9 @@
 
 // Fetches the URLs a download record names, one after another, each body whole
 // into memory, and delivers every body to the record. Size and progress of the
-// record's main file go to the owner. It does not retry: a failure ends the
+// record's main file go to the owner. A 302 or 303 is followed (relative
+// targets resolved against the URL that answered, at most kMaxRedirects) and
+// the body is delivered under the record's own URL. It does not retry: a failure ends the
 // request and is reported once with a session error code.
 //
 // Meant for small documents: a body is held by the connection until it is
@@ -20,6 +22,8 @@
 // session touches nothing of its own after calling out.
 class CDownloadSession final : public nwIHttpClientExEventListener {
   public:
+    static constexpr int32_t kMaxRedirects = 16;
+
     CDownloadSession() = default;
     virtual ~CDownloadSession();
     CDownloadSession(const CDownloadSession&) = delete;
@@ -48,6 +52,8 @@ class CDownloadSession final : public nwIHttpClientExEventListener {
     void OnHostUnreachable(uint32_t context) override;
 
   private:
+    void Request();
+    void Redirect(qvIHttpClientExLayer& layer);
     void Fail(int32_t code);
     bool IsMainFile() const { return kind_ == IProgressFile::kMainFile; }
 
@@ -55,6 +61,9 @@ class CDownloadSession final : public nwIHttpClientExEventListener {
     uint32_t sessionId_ = 0;
     HttpRequest request_;
     std::string url_;
+    // The URL asked for now: url_, or where its redirects led.
+    std::string requestUrl_;
+    int32_t redirects_ = 0;
     std::vector<uint8_t> body_;
     int64_t expected_ = 0;
     IProgressFile* file_ = nullptr;

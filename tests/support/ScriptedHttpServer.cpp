@@ -127,6 +127,39 @@ HttpScript HttpScript::HeaderBytewise(int status, std::string body) {
     return script;
 }
 
+HttpScript HttpScript::Garbage() {
+    // A TLS record start, a NUL, bytes that are no text: nothing of a status line.
+    static constexpr char kBytes[] = "\x16\x03\x01\x00\xA5 SSH-2.0 \xFF\xFE<html>\r\n\r\nmore";
+    HttpScript script;
+    script.Send(std::string(kBytes, sizeof kBytes - 1));
+    return script;
+}
+
+HttpScript HttpScript::FloodHeader(size_t bytes) {
+    std::string flood = StatusLine(200);
+    const std::string line = "X-Flood: " + std::string(54, 'f') + "\r\n";
+    flood.reserve(bytes + line.size());
+    while (flood.size() < bytes)
+        flood += line;
+    HttpScript script;
+    script.Send(std::move(flood));
+    return script;
+}
+
+HttpScript HttpScript::StallAfterHeader(uint64_t length) {
+    HttpScript script;
+    script.Send(StatusLine(200) + "Content-Length: " + std::to_string(length) + "\r\n\r\n");
+    script.Stall();
+    return script;
+}
+
+HttpScript HttpScript::ConflictingLength(std::string body) {
+    HttpScript script;
+    script.Send(StatusLine(200) + "Content-Length: " + std::to_string(body.size()) +
+                "\r\nContent-Length: " + std::to_string(body.size() + 1) + "\r\n\r\n" + body);
+    return script;
+}
+
 struct ScriptedHttpServer::Connection {
     int fd = -1;
     RecordedRequest request;

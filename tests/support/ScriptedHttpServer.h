@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -42,6 +43,17 @@ class HttpScript {
     static HttpScript CloseInsideHeader();
     // Respond(status, body), its header one byte at a time, the body at once.
     static HttpScript HeaderBytewise(int status, std::string body);
+
+    // Answers of a broken mirror:
+    // bytes that are no HTTP response, ending in a blank line, then close;
+    static HttpScript Garbage();
+    // a status line and then header lines without end, bytes in all, then
+    // close (the peer may close first);
+    static HttpScript FloodHeader(size_t bytes = 1 << 20);
+    // a 200 header announcing length bytes, then nothing more;
+    static HttpScript StallAfterHeader(uint64_t length);
+    // a 200 with two Content-Length values that disagree, and body.
+    static HttpScript ConflictingLength(std::string body);
 
     // "HTTP/1.1 <status> <reason>" CR LF, without further lines.
     static std::string StatusLine(int status);

@@ -3,6 +3,7 @@
 // against real nginx and the real report host program.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "LibraryHarness.h"
+#include "library/common/Log.h"
 #include "library/direct/CPlatFormDownloader.h"
 #include "library/direct/CPlatformReporter.h"
 #include "platform/FileSystem.h"
@@ -17,6 +19,7 @@
 #include "platform/Paths.h"
 #include "support/NginxServer.h"
 #include "support/ReportHostProcess.h"
+#include "support/ScriptedHttpServer.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -153,6 +156,83 @@ TEST_F(DirectDownloadTest, TwentyFilesArriveIdenticalWithEveryEventAndReport) {
         for (size_t i = 0; i < std::size(sizes); ++i) {
             const std::string bytes = "\"bytes\":" + std::to_string(sizes[i]);
             const std::string file = "f" + std::to_string(i) + ".bin\"";
+            EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                                    [&](const std::string& line) {
+                                        return line.find(file) != std::string::npos &&
+                                               line.find(bytes) != std::string::npos;
+                                    }))
+                << "no report for " << file << " with " << bytes;
+        }
+    }
+}
+
+TEST_F(DirectDownloadTest, EveryFileFallsThroughABrokenFirstMirrorToItsSecond) {
+    using tvxtest::HttpScript;
+    tvxtest::ScriptedHttpServer broken;
+    ASSERT_TRUE(broken.Started());
+    struct Case {
+        const char* name;
+        uint64_t size;
+        HttpScript first;
+    };
+    // The stall holds each attempt until the receive timeout, three times;
+    // everything else fails at once.
+    std::vector<Case> cases;
+    cases.push_back({"circle.bin", 300001, HttpScript::Redirect(302, "circle-b.bin")});
+    cases.push_back({"garbage.bin", 1048577, HttpScript::Garbage()});
+    cases.push_back({"flood.bin", 65536, HttpScript::FloodHeader()});
+    cases.push_back({"stall.bin", 2000000, HttpScript::StallAfterHeader(2000000)});
+    cases.push_back({"conflict.bin", 4096, HttpScript::ConflictingLength(std::string(4096, 'c'))});
+    cases.push_back({"ftp.bin", 777, HttpScript::Redirect(303, "ftp://127.0.0.1/ftp.bin")});
+    cases.push_back({"no-host.bin", 1, HttpScript::Redirect(302, "http://:8o/no-host.bin")});
+    // A circle of two: each sends the client to the other.
+    broken.On("/m/circle-b.bin", HttpScript::Redirect(302, broken.Url("/m/circle.bin")));
+
+    std::vector<std::string> urls;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const std::string name = cases[i].name;
+        ASSERT_TRUE(nginx_.WritePatternFile("second/" + name, cases[i].size,
+                                            static_cast<uint32_t>(i + 40)));
+        broken.On("/m/" + name, std::move(cases[i].first));
+        urls.push_back(broken.Url("/m/" + name) + "|" + nginx_.HttpUrl("/second/" + name));
+    }
+
+    const JobHandle job = MakeJob(urls);
+    ASSERT_EQ(TarvoLib_StartJob2(job, 1), result::kSuccess);
+    // A file given up would raise a job message instead.
+    ASSERT_EQ(host_.WaitForCallback({event::kJobCompleted, event::kJobMessage}, 45000),
+              event::kJobCompleted)
+        << ::testing::PrintToString(host_.CallbackCodes()) << "\n"
+        << tvxtest::ReadFile(LogFilePath());
+    EXPECT_TRUE(MessageCodes(job).empty());
+
+    int64_t total = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(tvxtest::ReadFile(dest_ + c.name) ==
+                    tvxtest::ReadFile(nginx_.PathOf(std::string("second/") + c.name)));
+        total += static_cast<int64_t>(c.size);
+        // Each first mirror was given its attempts before the second was asked.
+        size_t asked = 0;
+        for (const auto& request : broken.Requests())
+            asked += request.target == std::string("/m/") + c.name ? 1 : 0;
+        EXPECT_GE(asked, 3u);
+    }
+    JobStatus status{};
+    ASSERT_EQ(TarvoLib_GetJobProgress(job, &status), result::kSuccess);
+    EXPECT_EQ(status.downloaded, total);
+    EXPECT_EQ(status.percent, 100);
+    JobSizeRecord size{};
+    ASSERT_EQ(TarvoLib_GetJobSize(job, &size), result::kSuccess);
+    EXPECT_EQ(size.total, total);
+
+    // No byte of a broken mirror was counted.
+    if (reports_) {
+        ASSERT_TRUE(reports_->WaitForLines(cases.size()));
+        const std::vector<std::string> lines = reports_->Lines();
+        for (const Case& c : cases) {
+            const std::string bytes = "\"bytes\":" + std::to_string(c.size);
+            const std::string file = std::string(c.name) + "\"";
             EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
                                     [&](const std::string& line) {
                                         return line.find(file) != std::string::npos &&

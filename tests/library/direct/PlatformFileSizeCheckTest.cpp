@@ -194,7 +194,7 @@ TEST_F(PlatformFileSizeCheckTest, EveryMirrorGetsThreeAttemptsThenTheSizeIsUnkno
     EXPECT_EQ(targets,
               (std::vector<std::string>{"/a", "/a", "/a", "/b", "/b", "/b", "/c", "/c1", "/c2"}));
 
-    // A server that gives no length fails at once, without trying again.
+    // A server that gives no length is a failed attempt like the others.
     failure_.reset();
     entries_ = {Entry(server.Url("/no-length"))};
     Check();
@@ -204,7 +204,44 @@ TEST_F(PlatformFileSizeCheckTest, EveryMirrorGetsThreeAttemptsThenTheSizeIsUnkno
     size_t asked = 0;
     for (const auto& request : server.Requests())
         asked += request.target == "/no-length" ? 1 : 0;
-    EXPECT_EQ(asked, 1u);
+    EXPECT_EQ(asked, 3u);
+}
+
+TEST_F(PlatformFileSizeCheckTest, ABrokenFirstMirrorGivesWayToTheNext) {
+    tvxtest::ScriptedHttpServer server;
+    ASSERT_TRUE(server.Started());
+    server.On("/good", HttpScript::Respond(200, "12345"));
+    server.AddRedirectLoop("/loop");
+    server.On("/ftp", HttpScript::Redirect(302, "ftp://127.0.0.1/good"));
+    server.On("/no-host", HttpScript::Redirect(303, "http://:81/good"));
+    server.On("/garbage", HttpScript::Garbage());
+    server.On("/flood", HttpScript::FloodHeader());
+    server.On("/conflict", HttpScript::ConflictingLength("12345"));
+    server.On("/no-length", HttpScript::RespondWithoutLength(200, "12345"));
+    // Relative targets resolve against the URL that answered.
+    server.On("/dir/rel", HttpScript::Redirect(302, "../good"));
+
+    struct Case {
+        const char* first;
+        size_t requests;  // to the first mirror
+    };
+    const Case cases[] = {
+        {"/loop", 3},  {"/ftp", 3},      {"/no-host", 3},   {"/garbage", 3},
+        {"/flood", 3}, {"/conflict", 3}, {"/no-length", 3},
+    };
+    for (const Case& c : cases)
+        entries_.push_back(Entry(server.Url(c.first) + "|" + server.Url("/good")));
+    entries_.push_back(Entry(server.Url("/dir/rel")));
+    Check();
+    ASSERT_TRUE(WaitForReport());
+    ASSERT_TRUE(result_.has_value()) << failure_->url;
+    EXPECT_EQ(result_->totalSize, 5 * static_cast<int64_t>(std::size(cases) + 1));
+    for (const Case& c : cases) {
+        size_t asked = 0;
+        for (const auto& request : server.Requests())
+            asked += request.target == c.first ? 1 : 0;
+        EXPECT_EQ(asked, c.requests) << c.first;
+    }
 }
 
 TEST_F(PlatformFileSizeCheckTest, AFileThatDoesNotFitIsRefusedBeforeAnyByteIsWritten) {

@@ -38,6 +38,13 @@ std::string LogText() {
     return tvxtest::ReadFile(LogFilePath());
 }
 
+size_t CountOf(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
+}
+
 // Names of everything below folder, relative to it.
 Strings Tree(const std::string& folder) {
     Strings names;
@@ -178,16 +185,60 @@ TEST_F(PlatformSessionTest, RedirectsAreFollowedAndResetTheAttempts) {
     EXPECT_EQ(server.ConnectionCount(), 3u + 6u);
 }
 
-TEST_F(PlatformSessionTest, EndlessRedirectChainIsCut) {
+TEST_F(PlatformSessionTest, BrokenRedirectsAreFailedAttemptsAndTheNextMirrorServes) {
     tvxtest::ScriptedHttpServer server;
     ASSERT_TRUE(server.Started());
     server.AddRedirectLoop("/loop");
-    const std::string loop = server.Url("/loop");
-    Run({Entry(loop, dir_.Path() + "job/", "loop.bin")});
-    EXPECT_EQ(listener_.Outcomes(), (Strings{"error " + loop}));
-    EXPECT_EQ(server.ConnectionCount(), 1u + CPlatformSession::kMaxRedirects);
-    EXPECT_NE(LogText().find("[TarvoLib] eNWHSC_HTTP_SEEOTHER  : " + loop + "\n"),
-              std::string::npos);
+    server.On("/no-target", HttpScript::Redirect(302, ""));
+    server.On("/ftp", HttpScript::Redirect(303, "ftp://127.0.0.1/file"));
+    server.On("/no-host", HttpScript::Redirect(302, "http://:80/file"));
+    // A close before the loop: the chain is the mirror's second attempt.
+    std::atomic<int> late{0};
+    server.OnPrefix("/late", [&](const RecordedRequest&) {
+        return ++late == 1 ? HttpScript::CloseBeforeHeader()
+                           : HttpScript::Redirect(302, "loop/../late");
+    });
+    // Relative targets resolve against the URL that answered.
+    server.On("/dir/rel", HttpScript::Redirect(302, "sub/../../good?v=1"));
+    server.On("/good?v=1", HttpScript::Respond(200, "good"));
+    server.On("/good", HttpScript::Respond(200, "good"));
+
+    struct Case {
+        const char* target;
+        size_t requests;  // made to the broken mirror
+        const char* log;
+        size_t logged;
+    };
+    const size_t chain = 1 + CPlatformSession::kMaxRedirects;
+    const Case cases[] = {
+        {"/loop", 3 * chain, "Redirect Failed", 3},
+        {"/late", 1 + 2 * chain, "Redirect Failed", 2},
+        {"/no-target", 3, "eNWHSC_HTTP_SEEOTHER ", 3},
+        {"/ftp", 3, "Redirect Failed", 3},
+        {"/no-host", 3, "Redirect Failed", 3},
+    };
+    const std::string folder = dir_.Path() + "job/";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        tvxtest::RecordingSessionListener listener;
+        const size_t before = server.Requests().size();
+        Run({Entry(server.Url(c.target) + "|" + server.Url("/good"), folder, "g.bin"),
+             Entry(server.Url("/dir/rel"), folder, "rel.bin")},
+            1, &listener);
+        EXPECT_EQ(listener.Outcomes(), (Strings{"file g.bin", "file rel.bin", "complete"}));
+        EXPECT_EQ(tvxtest::ReadFile(folder + "g.bin"), "good");
+        EXPECT_EQ(tvxtest::ReadFile(folder + "rel.bin"), "good");
+        const auto requests = server.Requests();
+        Strings targets;
+        for (size_t i = before; i < requests.size(); ++i)
+            targets.push_back(requests[i].target);
+        ASSERT_EQ(targets.size(), c.requests + 3);
+        EXPECT_EQ(targets[c.requests], "/good");
+        EXPECT_EQ(Strings(targets.end() - 2, targets.end()), (Strings{"/dir/rel", "/good?v=1"}));
+        EXPECT_EQ(CountOf(LogText(),
+                          std::string("[TarvoLib] ") + c.log + " : " + server.Url(c.target) + "\n"),
+                  c.logged);
+    }
 }
 
 TEST_F(PlatformSessionTest, WriteErrorWhileReceivingStopsTheFileWith513) {

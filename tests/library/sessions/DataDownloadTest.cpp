@@ -67,6 +67,16 @@ TEST_F(DataDownloadTest, RedirectIsFollowedToTheSecondBody) {
     ASSERT_TRUE(nginx.WriteFile("target.txt", "second body"));
     ASSERT_EQ(Fetch(nginx.HttpUrl("/moved")), event::kDataComplete);
     EXPECT_EQ(FetchedBytes(), "second body");
+
+    // Relative targets resolve against the URL that answered.
+    tvxtest::ScriptedHttpServer server;
+    ASSERT_TRUE(server.Started());
+    server.On("/a/b/list", HttpScript::Redirect(302, "../c/./next?x=1#part"));
+    server.On("/a/c/next?x=1", HttpScript::Redirect(303, "/final"));
+    server.On("/final", HttpScript::Respond(200, "third body"));
+    ASSERT_EQ(Fetch(server.Url("/a/b/list")), event::kDataComplete);
+    EXPECT_EQ(FetchedBytes(), "third body");
+    EXPECT_EQ(server.Requests().size(), 3u);
 }
 
 TEST_F(DataDownloadTest, UnusableAnswersFail) {
@@ -81,13 +91,14 @@ TEST_F(DataDownloadTest, UnusableAnswersFail) {
     server.On("/short",
               HttpScript().Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly ten b"));
     server.AddRedirectLoop("/loop");
+    server.On("/ftp-target", HttpScript::Redirect(302, "ftp://127.0.0.1/x"));
     for (const char* target : {"/moved-permanently", "/no-length", "/close-first", "/close-inside",
-                               "/empty-location", "/not-found", "/short", "/loop"}) {
+                               "/empty-location", "/not-found", "/short", "/loop", "/ftp-target"}) {
         SCOPED_TRACE(target);
         EXPECT_EQ(Fetch(server.Url(target)), event::kDataFailed);
     }
     // The loop was given up after a bounded number of redirects.
-    EXPECT_LE(server.ConnectionCount(), 8u + 17u);
+    EXPECT_LE(server.ConnectionCount(), 9u + 17u);
     // A body that ended early is never handed out, not even in part.
     ASSERT_EQ(Fetch(server.Url("/short")), event::kDataFailed);
     std::string part(100, '\0');

@@ -321,7 +321,9 @@ TEST_F(DownloadSessionTest, FailuresAreReportedOnceWithTheirCode) {
     server.On("/not-found", HttpScript::Respond(404, "missing"));
     server.On("/no-length", HttpScript::RespondWithoutLength(200, "body"));
     server.On("/zero-length", HttpScript::Respond(200, ""));
-    server.On("/redirect", HttpScript::Redirect(302, server.Url("/x")));
+    server.AddRedirectLoop("/loop");
+    server.On("/empty-location", HttpScript::Redirect(302, ""));
+    server.On("/ftp-target", HttpScript::Redirect(303, "ftp://127.0.0.1/x"));
     server.On("/close-first", HttpScript::CloseBeforeHeader());
     server.On("/close-inside-body",
               HttpScript().Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly ten b"));
@@ -338,7 +340,9 @@ TEST_F(DownloadSessionTest, FailuresAreReportedOnceWithTheirCode) {
         {server.Url("/not-found"), {kSessionBadResponse}},
         {server.Url("/no-length"), {kSessionBadResponse}},
         {server.Url("/zero-length"), {kSessionBadResponse}},
-        {server.Url("/redirect"), {kSessionBadResponse}},  // this session follows none
+        {server.Url("/loop"), {kSessionBadResponse}},
+        {server.Url("/empty-location"), {kSessionBadResponse}},
+        {server.Url("/ftp-target"), {kSessionBadResponse}},
         {server.Url("/close-first"), {kSessionClosed}},
         {server.Url("/close-inside-body"), {kSessionClosed}},
         {"http://127.0.0.1:" + std::to_string(closedPort) + "/x",
@@ -376,6 +380,27 @@ TEST_F(DownloadSessionTest, FailuresAreReportedOnceWithTheirCode) {
         });
         EXPECT_FALSE(busy);
     }
+}
+
+TEST_F(DownloadSessionTest, RedirectsAreFollowedAndDeliveredUnderTheRecordsUrls) {
+    tvxtest::ScriptedHttpServer server;
+    ASSERT_TRUE(server.Started());
+    // A relative target, then an absolute one; a scheme-relative one for the main file.
+    server.On("/list/hash", HttpScript::Redirect(302, "../store/h1"));
+    server.On("/store/h1", HttpScript::Redirect(303, server.Url("/store/h2")));
+    server.On("/store/h2", HttpScript::Respond(200, "hash"));
+    server.On("/main.zip",
+              HttpScript::Redirect(302, "//127.0.0.1:" + std::to_string(server.Port()) + "/m"));
+    server.On("/m", HttpScript::Respond(200, "main body"));
+    const std::string hash = server.Url("/list/hash");
+    const std::string main = server.Url("/main.zip");
+    Recorder& recorder = StartSession({{hash, 1}, {main, 3}});
+    ASSERT_TRUE(recorder.WaitForEnd());
+    EXPECT_EQ(Without(recorder.Events(), "progress:"),
+              (std::vector<std::string>{"start", "start", "size:" + main + ":9",
+                                        "complete:" + main + ":3:0:9"}));
+    EXPECT_EQ(FileOf(recorder).bodies, (std::vector<std::string>{"hash", "main body"}));
+    EXPECT_EQ(server.Requests().size(), 5u);
 }
 
 TEST_F(DownloadSessionTest, StartingAgainClosesTheRunningRequest) {

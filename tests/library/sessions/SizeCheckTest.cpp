@@ -130,7 +130,7 @@ TEST_F(SizeCheckTest, NginxRedirectsMirrorsAndMissingLengthsAndEachRunStartsFrom
         urls.push_back(nginx.HttpUrl("/" + name));
         expected += static_cast<int64_t>(size);
     }
-    // Only the text before the first "|" is measured.
+    // A later mirror is asked only when the first one fails.
     urls.push_back(nginx.HttpUrl("/f2.bin") + "|" + scripted.Url("/never"));
     urls.push_back(nginx.HttpUrl("/moved"));
     urls.push_back(scripted.Url("/see-other"));
@@ -199,6 +199,56 @@ TEST_F(SizeCheckTest, AUrlThatFailsThreeTimesEndsTheRunWithItsReason) {
     Add({server.Url("/good")});
     ASSERT_EQ(Run(), event::kSizeCheckComplete);
     EXPECT_EQ(Total(), 5);
+}
+
+TEST_F(SizeCheckTest, ABrokenFirstMirrorGivesWayToTheNext) {
+    tvxtest::ScriptedHttpServer server;
+    ASSERT_TRUE(server.Started());
+    server.On("/good", HttpScript::Respond(200, "12345"));
+    server.AddRedirectLoop("/loop");
+    server.On("/ftp", HttpScript::Redirect(302, "ftp://127.0.0.1/good"));
+    server.On("/no-host", HttpScript::Redirect(303, "http://:81/good"));
+    server.On("/garbage", HttpScript::Garbage());
+    server.On("/flood", HttpScript::FloodHeader());
+    server.On("/conflict", HttpScript::ConflictingLength("12345"));
+    server.On("/error", HttpScript::Respond(500, "broken"));
+    server.On("/dir/rel", HttpScript::Redirect(302, "./../good?x=1"));
+    server.On("/good?x=1", HttpScript::Respond(200, "1234567"));
+    const std::string dead = "http://127.0.0.1:" + std::to_string(DeadPort()) + "/gone";
+
+    struct Case {
+        std::string first;
+        std::string target;  // as the first mirror sees it
+        size_t requests;
+    };
+    const std::vector<Case> cases = {
+        {server.Url("/loop"), "/loop", 3},       {server.Url("/ftp"), "/ftp", 3},
+        {server.Url("/no-host"), "/no-host", 3}, {server.Url("/garbage"), "/garbage", 3},
+        {server.Url("/flood"), "/flood", 3},     {server.Url("/conflict"), "/conflict", 3},
+        {"ftp://127.0.0.1/file", "", 0},         {dead, "", 0},
+    };
+    std::vector<std::string> urls;
+    for (const Case& c : cases)
+        urls.push_back(c.first + "|" + server.Url("/good"));
+    urls.push_back(server.Url("/dir/rel"));
+    Add(urls);
+    ASSERT_EQ(Run(), event::kSizeCheckComplete) << LogText();
+    EXPECT_EQ(Total(), 5 * static_cast<int64_t>(cases.size()) + 7);
+    for (const Case& c : cases) {
+        if (!c.target.empty()) {
+            EXPECT_EQ(RequestsFor(server, c.target), c.requests) << c.target;
+        }
+    }
+    EXPECT_EQ(CountOf(LogText(), "ContentLength Check Failed"), 0u);
+
+    // With its last mirror gone as well, the URL fails with that mirror's reason.
+    const std::string last = server.Url("/error");
+    Add({server.Url("/loop") + "|" + last});
+    ASSERT_EQ(Run(), event::kSizeCheckFailed);
+    EXPECT_EQ(
+        CountOf(LogText(), "[TarvoLib] ContentLength Check Failed reason:ResCode:500 file:0 url:" +
+                               last + "\n"),
+        1u);
 }
 
 TEST_F(SizeCheckTest, AUrlTheLayerRefusesIsUnreachableAndEndsTheRunAtOnce) {
