@@ -8,8 +8,8 @@ packages=(
   cmake g++ ninja-build pkg-config
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3
-  # zip, 7z, TLS
-  zlib1g-dev libminizip-dev libarchive-dev libssl-dev
+  # zip, 7z, TLS (servers are verified against the system trust store)
+  zlib1g-dev libminizip-dev libarchive-dev libssl-dev ca-certificates
   # launcher UI
   qt6-base-dev fonts-nanum
   # real servers, archives and network namespaces in tests

@@ -100,37 +100,74 @@ bool FreePorts(uint16_t& first, uint16_t& second) {
     return ok;
 }
 
-struct Certificate {
+struct CertificateFiles {
     std::string cert;
     std::string key;
     std::string error;
 };
 
-// A self-signed certificate for localhost and 127.0.0.1, made once per process.
-// An EC key keeps the openssl run short.
-const Certificate& SelfSignedCertificate() {
-    static std::once_flag once;
-    static std::unique_ptr<TempDir> dir;
-    static Certificate certificate;
-    std::call_once(once, [] {
-        dir = std::make_unique<TempDir>("tvx-cert-");
-        const std::string base = dir->Path();
-        certificate.cert = base + "cert.pem";
-        certificate.key = base + "key.pem";
-        const int status =
-            Run({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-                 "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", certificate.key, "-out",
-                 certificate.cert, "-days", "30", "-subj", "/CN=localhost", "-addext",
-                 "subjectAltName=DNS:localhost,IP:127.0.0.1"},
-                base + "openssl.log");
-        if (status != 0)
-            certificate.error = "openssl req failed: " + ReadFile(base + "openssl.log");
+// The hosts of every certificate but the wrong-host one.
+const std::string kLoopbackNames = "subjectAltName=DNS:localhost,IP:127.0.0.1";
+
+// Makes one certificate kind in dir; an EC key keeps the openssl runs short.
+CertificateFiles MakeCertificate(NginxServer::Certificate kind, const std::string& dir) {
+    using Kind = NginxServer::Certificate;
+    CertificateFiles files;
+    files.cert = dir + "cert.pem";
+    files.key = dir + "key.pem";
+    const std::string log = dir + "openssl.log";
+    const std::string openssl = "/usr/bin/openssl";
+    const std::vector<std::string> newKey = {
+        "-newkey", "ec",      "-pkeyopt", "ec_paramgen_curve:prime256v1",
+        "-nodes",  "-keyout", files.key};
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), openssl);
+        if (files.error.empty() && Run(args, log) != 0)
+            files.error = "openssl " + args[1] + " failed: " + ReadFile(log);
+    };
+    if (kind == Kind::kSelfSigned) {
+        std::vector<std::string> args = {"req", "-x509"};
+        args.insert(args.end(), newKey.begin(), newKey.end());
+        args.insert(args.end(), {"-out", files.cert, "-days", "30", "-subj", "/CN=localhost",
+                                 "-addext", kLoopbackNames});
+        run(args);
+        return files;
+    }
+    // A request, then the tests' CA signs it with the kind's hosts and dates.
+    const std::string request = dir + "request.csr";
+    const std::string extensions = dir + "extensions.cnf";
+    std::vector<std::string> args = {"req", "-new"};
+    args.insert(args.end(), newKey.begin(), newKey.end());
+    args.insert(args.end(), {"-out", request, "-subj", "/CN=localhost"});
+    run(args);
+    if (!tvxtest::WriteFile(extensions, kind == Kind::kWrongHost
+                                            ? "subjectAltName=DNS:other.example,IP:192.0.2.1\n"
+                                            : kLoopbackNames + "\n"))
+        files.error = "cannot write " + extensions;
+    // A negative validity ends the certificate a day before it begins: it has
+    // expired the moment it exists.
+    run({"x509", "-req", "-in", request, "-CA", TVX_TEST_CA_CERT, "-CAkey", TVX_TEST_CA_KEY,
+         "-set_serial", std::to_string(1000 + static_cast<int>(kind)), "-days",
+         kind == Kind::kExpired ? "-1" : "30", "-extfile", extensions, "-out", files.cert});
+    return files;
+}
+
+// Each kind of certificate, made once per process.
+const CertificateFiles& CertificateOf(NginxServer::Certificate kind) {
+    constexpr size_t kKinds = 4;
+    static std::once_flag once[kKinds];
+    static std::unique_ptr<TempDir> dirs[kKinds];
+    static CertificateFiles files[kKinds];
+    const size_t index = static_cast<size_t>(kind);
+    std::call_once(once[index], [index, kind] {
+        dirs[index] = std::make_unique<TempDir>("tvx-cert-");
+        files[index] = MakeCertificate(kind, dirs[index]->Path());
     });
-    return certificate;
+    return files[index];
 }
 
 std::string Configuration(const std::string& base, const std::string& root, uint16_t httpPort,
-                          uint16_t httpsPort, const Certificate& certificate,
+                          uint16_t httpsPort, const CertificateFiles& certificate,
                           const std::string& serverConfig) {
     const std::string server = "        root " + root +
                                ";\n"
@@ -192,7 +229,7 @@ NginxServer::~NginxServer() {
 }
 
 bool NginxServer::Start(const Options& options) {
-    const Certificate& certificate = SelfSignedCertificate();
+    const CertificateFiles& certificate = CertificateOf(options.certificate);
     if (!certificate.error.empty()) {
         error_ = certificate.error;
         return false;

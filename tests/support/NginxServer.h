@@ -14,18 +14,27 @@ namespace tvxtest {
 // A real nginx (/usr/sbin/nginx) serving a document root in a temporary
 // folder over http and https on free loopback ports, for tests and benchmarks
 // of the client against a real server: byte ranges with 206 and 416,
-// keep-alive, TLS with a self-signed certificate (made with the openssl command
-// once per process). It runs as the current user in the foreground, as a child
-// of the test process, with configuration, logs and temporary files in its own
-// folder; it is stopped and waited for when the object is destroyed, and is
-// killed when the thread that created it ends (so a crashed test leaves no
-// server behind).
+// keep-alive, TLS with a certificate made with the openssl command once per
+// process: by default one that the build trusts (signed by the tests' CA for
+// 127.0.0.1 and localhost), or one that a client must refuse. It runs as the current user in the
+// foreground, as a child of the test process, with configuration, logs and temporary files in its
+// own folder; it is stopped and waited for when the object is destroyed, and is killed when the
+// thread that created it ends (so a crashed test leaves no server behind).
 class NginxServer {
   public:
+    // The certificate of the https server.
+    enum class Certificate {
+        kTrusted,     // signed by the tests' CA for 127.0.0.1 and localhost
+        kSelfSigned,  // for 127.0.0.1 and localhost, but signed by nobody trusted
+        kWrongHost,   // signed by the tests' CA, for another host only
+        kExpired,     // signed by the tests' CA for 127.0.0.1 and localhost, expired
+    };
+
     struct Options {
         // Extra directives inside both server blocks, e.g.
         // "location = /moved { return 302 /target.bin; }" or "limit_rate 1m;".
         std::string serverConfig;
+        Certificate certificate = Certificate::kTrusted;
     };
 
     NginxServer();

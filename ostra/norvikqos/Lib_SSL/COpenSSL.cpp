@@ -5,6 +5,10 @@
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
+
+#include <arpa/inet.h>
 
 #include <cstring>
 #include <string>
@@ -13,6 +17,8 @@
 namespace {
 
 BIO_METHOD* gMethod = nullptr;
+// The client context of every session; sessions hold references of their own.
+SSL_CTX* gContext = nullptr;
 // Sessions alive, and whether Cleanup waits for the last of them: the method
 // must outlive every BIO made from it, and connections may still be held by
 // the deferred-release collector when the network stops.
@@ -33,6 +39,28 @@ std::vector<TrustedCertificate> gTrusted;
 
 constexpr size_t kTrustedNameMax = 255;
 constexpr int kReadBuffer = 24576;
+
+// The context that verifies servers: the system's trust store, the trusted
+// list made so far, and a refused certificate ends the handshake.
+SSL_CTX* MakeContext() {
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    if (!context)
+        return nullptr;
+    SSL_CTX_set_verify(context, SSL_VERIFY_PEER, nullptr);
+    // Without a system store (no ca-certificates) only the trusted list
+    // counts; that is no reason to refuse every server.
+    SSL_CTX_set_default_verify_paths(context);
+    X509_STORE* store = SSL_CTX_get_cert_store(context);
+    for (const TrustedCertificate& entry : gTrusted)
+        X509_STORE_add_cert(store, entry.certificate);
+    ERR_clear_error();
+    return context;
+}
+
+bool IsIpLiteral(const char* name) {
+    unsigned char address[16];
+    return inet_pton(AF_INET, name, address) == 1 || inet_pton(AF_INET6, name, address) == 1;
+}
 
 }  // namespace
 
@@ -94,7 +122,7 @@ struct COpenSSL::BioAccess {
         session.input_ = data;
         session.inputLength_ = length;
         session.inputRead_ = 0;
-        const int result = call();
+        const int result = session.Guarded(call);
         consumed = session.inputRead_;
         session.input_ = nullptr;
         session.inputLength_ = session.inputRead_ = 0;
@@ -107,6 +135,11 @@ qvResult COpenSSL::Startup() {
     OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
     OPENSSL_init_crypto(OPENSSL_INIT_ADD_ALL_CIPHERS | OPENSSL_INIT_ADD_ALL_DIGESTS, nullptr);
     gCleanupPending = false;
+    if (!gContext) {
+        gContext = MakeContext();
+        if (!gContext)
+            return qv::kFail;
+    }
     if (gMethod)
         return qv::kOk;
     gMethod = BIO_meth_new(0, "velmora BIO");
@@ -125,6 +158,8 @@ void COpenSSL::Cleanup() {
     for (TrustedCertificate& entry : gTrusted)
         X509_free(entry.certificate);
     gTrusted.clear();
+    SSL_CTX_free(gContext);
+    gContext = nullptr;
     if (!gMethod)
         return;
     if (gSessions > 0)
@@ -143,6 +178,10 @@ qvResult COpenSSL::AddTrustedCertificate(const char* name, const char* pem) {
     BIO_free(memory);
     if (!certificate)
         return qv::kFail;
+    // Adding a certificate the store already holds is no failure.
+    if (gContext)
+        X509_STORE_add_cert(SSL_CTX_get_cert_store(gContext), certificate);
+    ERR_clear_error();
     gTrusted.push_back(
         TrustedCertificate{std::string(name).substr(0, kTrustedNameMax), certificate});
     return qv::kOk;
@@ -153,18 +192,26 @@ size_t COpenSSL::TrustedCertificateCount() {
 }
 
 std::unique_ptr<COpenSSL> COpenSSL::Create(const Callbacks& callbacks, const char* serverName) {
-    if (!gMethod && qv::Failed(Startup()))
+    if (!serverName || !*serverName)
+        return nullptr;
+    if ((!gMethod || !gContext) && qv::Failed(Startup()))
         return nullptr;
     if (gCleanupPending)
         gCleanupPending = false;  // a new session keeps the module running
     std::unique_ptr<COpenSSL> session(new COpenSSL());
     session->callbacks_ = callbacks;
-    session->ctx_ = SSL_CTX_new(TLS_client_method());
-    if (!session->ctx_)
-        return nullptr;
-    session->ssl_ = SSL_new(session->ctx_);
+    session->ssl_ = SSL_new(gContext);
     if (!session->ssl_)
         return nullptr;
+    if (IsIpLiteral(serverName)) {
+        if (X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(session->ssl_), serverName) != 1)
+            return nullptr;
+    } else {
+        SSL_set_hostflags(session->ssl_, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        if (SSL_set1_host(session->ssl_, serverName) != 1 ||
+            SSL_set_tlsext_host_name(session->ssl_, serverName) != 1)
+            return nullptr;
+    }
     BIO* readBio = BIO_new(gMethod);
     BIO* writeBio = BIO_new(gMethod);
     if (!readBio || !writeBio) {
@@ -175,8 +222,6 @@ std::unique_ptr<COpenSSL> COpenSSL::Create(const Callbacks& callbacks, const cha
     BIO_set_data(readBio, session.get());
     BIO_set_data(writeBio, session.get());
     SSL_set_bio(session->ssl_, readBio, writeBio);
-    if (serverName && *serverName)
-        SSL_set_tlsext_host_name(session->ssl_, serverName);
     SSL_set_connect_state(session->ssl_);
     return session;
 }
@@ -188,15 +233,13 @@ COpenSSL::COpenSSL() {
 COpenSSL::~COpenSSL() {
     if (ssl_)
         SSL_free(ssl_);
-    if (ctx_)
-        SSL_CTX_free(ctx_);
     if (--gSessions == 0 && gCleanupPending)
         FreeMethod();
 }
 
 qvResult COpenSSL::Connect() {
     ERR_clear_error();
-    const int result = SSL_connect(ssl_);
+    const int result = Guarded([this] { return SSL_connect(ssl_); });
     if (result == 1 || SSL_get_error(ssl_, result) == SSL_ERROR_WANT_READ)
         return qv::kOk;
     return qv::kFail;
@@ -231,10 +274,17 @@ qvResult COpenSSL::Write(const uint8_t* data, size_t length) {
     if (length == 0)
         return qv::kOk;
     ERR_clear_error();
-    const int written = SSL_write(ssl_, data, static_cast<int>(length));
+    if (InOpenSsl())
+        return qv::kFail;
+    const int written = Guarded([&] { return SSL_write(ssl_, data, static_cast<int>(length)); });
     return written == static_cast<int>(length) ? qv::kOk : qv::kFail;
 }
 
+const char* COpenSSL::VerifyFailure() const {
+    const long result = SSL_get_verify_result(ssl_);
+    return result == X509_V_OK ? nullptr : X509_verify_cert_error_string(result);
+}
+
 bool COpenSSL::IsStarted() {
-    return gMethod != nullptr && !gCleanupPending;
+    return gMethod != nullptr && gContext != nullptr && !gCleanupPending;
 }

@@ -1,5 +1,9 @@
 #include "ostra/norvikqos/Lib_SSL/nwCSecureSocketClientLayer.h"
 
+#include <cstdio>
+
+#include "ostra/norvikqos/core/COstra.h"
+
 nwCSecureSocketClientLayer::nwCSecureSocketClientLayer() {
     RegisterParser();
 }
@@ -11,8 +15,13 @@ void nwCSecureSocketClientLayer::RegisterParser() {
 }
 
 void nwCSecureSocketClientLayer::EndCall() {
-    inCall_ = false;
-    if (closePending_) {
+    // Still inside the call, so that a close from these writes waits as well.
+    while (!deferred_.empty() && session_ && !closePending_ && !session_->InOpenSsl()) {
+        const std::vector<uint8_t> chunk = std::move(deferred_.front());
+        deferred_.pop_front();
+        session_->Write(chunk.data(), chunk.size());
+    }
+    if (--callDepth_ == 0 && closePending_) {
         closePending_ = false;
         session_.reset();
     }
@@ -47,11 +56,15 @@ qvResult nwCSecureSocketClientLayer::OnDataFromAbove(const nwDataChunk& chunk) {
         held_.emplace_back(chunk.data, chunk.data + chunk.length);
         return qv::kOk;
     }
-    if (session_) {
-        BeginCall();
-        session_->Write(chunk.data, chunk.length);
-        EndCall();
+    if (!session_)
+        return qv::kOk;
+    if (session_->InOpenSsl()) {
+        deferred_.emplace_back(chunk.data, chunk.data + chunk.length);
+        return qv::kOk;
     }
+    BeginCall();
+    session_->Write(chunk.data, chunk.length);
+    EndCall();
     return qv::kOk;
 }
 
@@ -62,7 +75,7 @@ bool nwCSecureSocketClientLayer::OnSendDrainedEvent() {
 }
 
 void nwCSecureSocketClientLayer::OnLayerClose() {
-    if (inCall_)
+    if (callDepth_ > 0)
         closePending_ = true;
     else
         session_.reset();
@@ -79,12 +92,26 @@ int32_t nwCSecureSocketClientLayer::Receive(const uint8_t* data, uint32_t length
     BeginCall();
     const qvResult result = handshakeComplete_ ? session_->ReadInput(data, length, consumed)
                                                : session_->HandshakeInput(data, length, consumed);
+    if (qv::Failed(result) && !handshakeComplete_ && session_)
+        LogRefusedServer();
     EndCall();
     if (qv::Failed(result)) {
         CloseContext();
         return 0;
     }
     return static_cast<int32_t>(consumed);
+}
+
+void nwCSecureSocketClientLayer::LogRefusedServer() {
+    const char* reason = session_->VerifyFailure();
+    if (!reason)
+        return;
+    const char* host = nullptr;
+    GetHostName(&host);
+    char line[512];
+    std::snprintf(line, sizeof line, "TLS: certificate of %s refused: %s", host ? host : "?",
+                  reason);
+    COstra::Log(line);
 }
 
 void nwCSecureSocketClientLayer::SendCiphertext(const uint8_t* data, size_t length, void* self) {

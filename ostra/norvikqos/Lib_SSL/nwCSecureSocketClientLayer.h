@@ -36,14 +36,22 @@ class nwCSecureSocketClientLayer final : public nwTLayer<qvISecureSocketClientLa
     static void PlaintextReceived(const uint8_t* data, size_t length, void* self);
 
     // Every call into the session goes through here, so that a close from a
-    // callback never frees the session under OpenSSL.
-    void BeginCall() { inCall_ = true; }
+    // callback never frees the session under OpenSSL. Calls nest (the layer
+    // above may send while it is handed plaintext, or from an event raised by
+    // a send), so only the outermost end may free the session.
+    void BeginCall() { ++callDepth_; }
     void EndCall();
+    // Logs why the server was refused, when its certificate was the reason.
+    void LogRefusedServer();
 
     std::unique_ptr<COpenSSL> session_;
     bool handshakeComplete_ = false;
     std::deque<std::vector<uint8_t>> held_;
+    // Plaintext that the layer above sent while OpenSSL was inside a call of
+    // the session (from an event that the ciphertext going down raised); it is
+    // written, in order, as soon as that call has returned.
+    std::deque<std::vector<uint8_t>> deferred_;
     std::vector<uint8_t> remainder_;
-    bool inCall_ = false;
+    unsigned callDepth_ = 0;
     bool closePending_ = false;
 };

@@ -9,19 +9,31 @@
 #include "ostra/norvikqos/core/cpSocketOps.h"
 #include "ostra/norvikqos/http/nwCHttpMimeTypeMap.h"
 #include "ostra/norvikqos/object/qvCGarbageCollector.h"
+#include "tvx/TrustedCertificates.h"
 
 namespace {
 
 COstra::LogSink gLogSink = nullptr;
 
-// The certificates this build trusts: none. Sessions do not consult the list;
-// it is kept for builds that ship certificates of their own.
-constexpr std::array<COstra::BuiltinCertificate, 0> kBuiltinCertificates{};
+// The certificates this build trusts besides the system's store, from the
+// build's TVX_TRUSTED_CERT_FILE (and, in a build with tests, the tests' CA).
+constexpr auto kBuiltinCertificates = [] {
+    std::array<COstra::BuiltinCertificate, tvx::config::kTrustedCertificates.size()> table{};
+    for (size_t i = 0; i < table.size(); ++i)
+        table[i] = {tvx::config::kTrustedCertificates[i].name,
+                    tvx::config::kTrustedCertificates[i].pem};
+    return table;
+}();
 
 }  // namespace
 
 void COstra::SetLogSink(LogSink sink) {
     gLogSink = sink;
+}
+
+void COstra::Log(const char* line) {
+    if (gLogSink && line)
+        gLogSink(line);
 }
 
 size_t COstra::AddTrustedCertificates(const BuiltinCertificate* table, size_t count) {
@@ -30,12 +42,10 @@ size_t COstra::AddTrustedCertificates(const BuiltinCertificate* table, size_t co
         if (qv::Failed(COpenSSL::AddTrustedCertificate(table[i].name, table[i].pem)))
             continue;
         ++added;
-        if (gLogSink) {
-            // The log ends the line itself.
-            char line[320];
-            std::snprintf(line, sizeof line, "Add Certificate Ok - %s", table[i].name);
-            gLogSink(line);
-        }
+        // The log ends the line itself.
+        char line[320];
+        std::snprintf(line, sizeof line, "Add Certificate Ok - %s", table[i].name);
+        Log(line);
     }
     return added;
 }

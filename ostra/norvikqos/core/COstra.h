@@ -25,6 +25,8 @@ class COstra {
     // the lines are dropped.
     using LogSink = void (*)(const char* line);
     static void SetLogSink(LogSink sink);
+    // Writes one line through the sink (dropped without one).
+    static void Log(const char* line);
 
     // A trusted certificate built into the program: its name and PEM text.
     struct BuiltinCertificate {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "LibraryHarness.h"
+#include "library/common/Log.h"
 #include "library/direct/CPlatformFileSizeChecker.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
@@ -241,6 +242,47 @@ TEST_F(PlatformFileSizeCheckTest, ABrokenFirstMirrorGivesWayToTheNext) {
         for (const auto& request : server.Requests())
             asked += request.target == c.first ? 1 : 0;
         EXPECT_EQ(asked, c.requests) << c.first;
+    }
+}
+
+// A refused server certificate is a failed attempt on that mirror: after its
+// three the next mirror is asked, and without one the size stays unknown.
+TEST_F(PlatformFileSizeCheckTest, MirrorThatFailsVerificationFallsThrough) {
+    using Certificate = tvxtest::NginxServer::Certificate;
+    tvxtest::NginxServer good;
+    ASSERT_TRUE(good.Started()) << good.Error();
+    ASSERT_TRUE(good.WriteFile("f.bin", "1234567"));
+    for (const Certificate certificate :
+         {Certificate::kSelfSigned, Certificate::kWrongHost, Certificate::kExpired}) {
+        SCOPED_TRACE(static_cast<int>(certificate));
+        tvxtest::NginxServer nginx({.certificate = certificate});
+        ASSERT_TRUE(nginx.Started()) << nginx.Error();
+        ASSERT_TRUE(nginx.WriteFile("f.bin", "1234567"));
+        const std::string bad = nginx.HttpsUrl("/f.bin");
+        const size_t before = tvxtest::ReadFile(LogFilePath()).size();
+
+        result_.reset();
+        failure_.reset();
+        entries_ = {Entry(bad + "|" + good.HttpsUrl("/f.bin"))};
+        Check();
+        ASSERT_TRUE(WaitForReport());
+        ASSERT_TRUE(result_.has_value()) << failure_->url;
+        EXPECT_EQ(result_->totalSize, 7);
+
+        result_.reset();
+        entries_ = {Entry(bad)};
+        Check();
+        ASSERT_TRUE(WaitForReport());
+        ASSERT_TRUE(failure_.has_value());
+        EXPECT_EQ(failure_->code, message::kDownloadFailed);
+
+        const std::string log = tvxtest::ReadFile(LogFilePath()).substr(before);
+        size_t refused = 0;
+        for (size_t at = log.find("] TLS: certificate of 127.0.0.1 refused: ");
+             at != std::string::npos; at = log.find("] TLS: certificate of", at + 1))
+            ++refused;
+        EXPECT_EQ(refused, 6u) << log;
+        EXPECT_EQ(nginx.AccessLog(), "");
     }
 }
 

@@ -142,6 +142,45 @@ TEST_F(PlatformSessionTest, Status500ThreeTimesThenTheNextMirror) {
     EXPECT_EQ(targets, (Strings{"/err", "/err", "/err", "/ok"}));
 }
 
+// A mirror whose certificate is refused gets no request: its three attempts
+// fail, the file comes from the next mirror, and with no other mirror the
+// session stops with that URL.
+TEST_F(PlatformSessionTest, MirrorThatFailsVerificationFallsThroughToTheNext) {
+    using Certificate = tvxtest::NginxServer::Certificate;
+    tvxtest::NginxServer good;
+    ASSERT_TRUE(good.Started()) << good.Error();
+    ASSERT_TRUE(good.WritePatternFile("game.exe", 200 * 1024, 9));
+    for (const Certificate certificate :
+         {Certificate::kSelfSigned, Certificate::kWrongHost, Certificate::kExpired}) {
+        SCOPED_TRACE(static_cast<int>(certificate));
+        tvxtest::NginxServer nginx({.certificate = certificate});
+        ASSERT_TRUE(nginx.Started()) << nginx.Error();
+        ASSERT_TRUE(nginx.WriteFile("game.exe", "replaced"));
+        const std::string bad = nginx.HttpsUrl("/game.exe");
+        const std::string folder =
+            dir_.Path() + "tls" + std::to_string(static_cast<int>(certificate)) + "/";
+        const size_t before = LogText().size();
+
+        tvxtest::RecordingSessionListener fallsThrough;
+        Run({Entry(bad + "|" + good.HttpsUrl("/game.exe"), folder, "game.exe")}, 1, &fallsThrough);
+        EXPECT_EQ(fallsThrough.Outcomes(), (Strings{"file game.exe", "complete"}));
+        EXPECT_TRUE(tvxtest::ReadFile(folder + "game.exe") ==
+                    tvxtest::ReadFile(good.PathOf("game.exe")));
+
+        tvxtest::RecordingSessionListener stops;
+        Run({Entry(bad, folder, "again.exe")}, 1, &stops);
+        EXPECT_EQ(stops.Outcomes(), (Strings{"error " + bad}));
+
+        const std::string log = LogText().substr(before);
+        size_t refused = 0;
+        for (size_t at = log.find("] TLS: certificate of 127.0.0.1 refused: ");
+             at != std::string::npos; at = log.find("] TLS: certificate of", at + 1))
+            ++refused;
+        EXPECT_EQ(refused, 6u) << log;
+        EXPECT_EQ(nginx.AccessLog(), "");
+    }
+}
+
 TEST_F(PlatformSessionTest, MirrorsThatAlwaysCloseFailWithTheLastUrlAndStopTheSession) {
     tvxtest::ScriptedHttpServer server;
     ASSERT_TRUE(server.Started());

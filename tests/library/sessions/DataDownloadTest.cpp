@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "LibraryHarness.h"
+#include "library/common/Log.h"
 #include "support/NginxServer.h"
 #include "support/ScriptedHttpServer.h"
 #include "tvx/BuiltinConfig.h"
@@ -59,6 +60,24 @@ TEST_F(DataDownloadTest, FiveMebibytesOverHttpAndHttpsArriveIdentical) {
     EXPECT_EQ(TarvoLib_GetData(&small), result::kNotReady);
     DataBuffer null{nullptr, 5 * 1024 * 1024};
     EXPECT_EQ(TarvoLib_GetData(&null), result::kNotReady);
+}
+
+// A server whose certificate does not prove that it is the host asked for
+// gets no request; the download fails and the log says why.
+TEST_F(DataDownloadTest, ServerThatFailsVerificationIsRefused) {
+    using Certificate = tvxtest::NginxServer::Certificate;
+    for (const Certificate certificate :
+         {Certificate::kSelfSigned, Certificate::kWrongHost, Certificate::kExpired}) {
+        SCOPED_TRACE(static_cast<int>(certificate));
+        tvxtest::NginxServer nginx({.certificate = certificate});
+        ASSERT_TRUE(nginx.Started()) << nginx.Error();
+        ASSERT_TRUE(nginx.WriteFile("list.txt", "http://a.example/x.bin\n"));
+        const size_t before = tvxtest::ReadFile(LogFilePath()).size();
+        EXPECT_EQ(Fetch(nginx.HttpsUrl("/list.txt")), event::kDataFailed);
+        const std::string log = tvxtest::ReadFile(LogFilePath()).substr(before);
+        EXPECT_NE(log.find("] TLS: certificate of 127.0.0.1 refused: "), std::string::npos) << log;
+        EXPECT_EQ(nginx.AccessLog(), "");
+    }
 }
 
 TEST_F(DataDownloadTest, RedirectIsFollowedToTheSecondBody) {

@@ -251,6 +251,34 @@ TEST_F(SizeCheckTest, ABrokenFirstMirrorGivesWayToTheNext) {
         1u);
 }
 
+// A refused server certificate fails the attempt: three of them end the run.
+TEST_F(SizeCheckTest, ServerThatFailsVerificationEndsTheRunAfterThreeAttempts) {
+    using Certificate = tvxtest::NginxServer::Certificate;
+    tvxtest::NginxServer good;
+    ASSERT_TRUE(good.Started()) << good.Error();
+    ASSERT_TRUE(good.WriteFile("good.bin", "12345"));
+    for (const Certificate certificate :
+         {Certificate::kSelfSigned, Certificate::kWrongHost, Certificate::kExpired}) {
+        SCOPED_TRACE(static_cast<int>(certificate));
+        tvxtest::NginxServer nginx({.certificate = certificate});
+        ASSERT_TRUE(nginx.Started()) << nginx.Error();
+        ASSERT_TRUE(nginx.WriteFile("f.bin", "12345"));
+        const size_t before = LogText().size();
+        Add({good.HttpsUrl("/good.bin"), nginx.HttpsUrl("/f.bin")});
+        ASSERT_EQ(Run(), event::kSizeCheckFailed);
+        const std::string log = LogText().substr(before);
+        EXPECT_EQ(CountOf(log, "] TLS: certificate of 127.0.0.1 refused: "), 3u) << log;
+        EXPECT_EQ(CountOf(log, "ContentLength Check Failed reason:Closed file:1 url:" +
+                                   nginx.HttpsUrl("/f.bin") + "\n"),
+                  1u);
+        EXPECT_EQ(nginx.AccessLog(), "");
+    }
+    // The trusted server alone is measured.
+    Add({good.HttpsUrl("/good.bin")});
+    ASSERT_EQ(Run(), event::kSizeCheckComplete);
+    EXPECT_EQ(Total(), 5);
+}
+
 TEST_F(SizeCheckTest, AUrlTheLayerRefusesIsUnreachableAndEndsTheRunAtOnce) {
     tvxtest::ScriptedHttpServer server;
     ASSERT_TRUE(server.Started());

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 #include <openssl/bio.h>
 #include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "NetTestSupport.h"
@@ -28,12 +30,13 @@ namespace sock = platform::sock;
 // One server-side TLS connection, driven from the test thread.
 class TlsPeer {
   public:
-    explicit TlsPeer(int maxVersion = 0) {
+    explicit TlsPeer(int maxVersion = 0,
+                     const tlstest::Identity& identity = tlstest::Identity::Get()) {
         ctx_ = SSL_CTX_new(TLS_server_method());
         if (maxVersion)
             SSL_CTX_set_max_proto_version(ctx_, maxVersion);
-        SSL_CTX_use_certificate(ctx_, tlstest::Identity::Get().certificate);
-        SSL_CTX_use_PrivateKey(ctx_, tlstest::Identity::Get().key);
+        SSL_CTX_use_certificate(ctx_, identity.certificate);
+        SSL_CTX_use_PrivateKey(ctx_, identity.key);
         ssl_ = SSL_new(ctx_);
         in_ = BIO_new(BIO_s_mem());
         out_ = BIO_new(BIO_s_mem());
@@ -137,6 +140,8 @@ class ProbeLayer final : public nwTLayer<qvIProbeLayer> {
     }
     bool OnSendDrainedEvent() override {
         ++drained;
+        if (onDrained)
+            std::exchange(onDrained, nullptr)();
         return true;
     }
     void OnLayerClose() override { closed = true; }
@@ -148,6 +153,8 @@ class ProbeLayer final : public nwTLayer<qvIProbeLayer> {
 
     std::string sendOnConnect;
     std::function<int32_t(const std::string&)> consume;
+    // Runs once, at the next send-drained event.
+    std::function<void()> onDrained;
     std::vector<std::string> offers;
     std::string received;
     bool connected = false;
@@ -160,7 +167,7 @@ class TlsLayerTest : public ::testing::Test, public NetFixture {
   protected:
     // A context with TLS at the bottom and the probe on top, connected to the
     // listener; the accepted socket is handed to peer when one is given.
-    void Connect(uint32_t watchFlags = 0, TlsPeer* peer = nullptr, const char* host = nullptr) {
+    void Connect(uint32_t watchFlags = 0, TlsPeer* peer = nullptr, const char* host = "tls.test") {
         context = MakeContext(watchFlags);
         ASSERT_TRUE(context);
         probe = qvMakeObject<ProbeLayer>();
@@ -355,25 +362,154 @@ TEST_F(TlsLayerTest, FailedHandshakeClosesTheConnection) {
     }
 }
 
-TEST_F(TlsLayerTest, NginxWithASelfSignedCertificateServesARequest) {
-    tvxtest::NginxServer nginx;
-    ASSERT_TRUE(nginx.Started()) << nginx.Error();
-    ASSERT_TRUE(nginx.WriteFile("hello.txt", "hello over tls"));
-    context = MakeContext(0);
-    probe = qvMakeObject<ProbeLayer>();
-    probe->sendOnConnect = "GET /hello.txt HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
-    {
-        std::lock_guard guard(*lock);
-        ASSERT_EQ(context->PushLayer(qvClassId::kSecureSocketClientLayer, true), qv::kOk);
-        ASSERT_EQ(context->AttachLayer(qvSmartPtr<>(probe->Application()), 0x7002, false), qv::kOk);
-        context->SetHostName("127.0.0.1");
-        context->Connect(cpAddress{kLoopback, nginx.HttpsPort()});
+std::vector<std::string> gLogged;
+void Record(const char* line) {
+    gLogged.emplace_back(line);
+}
+
+// The layer above sends from inside a delivery, and the event that its send
+// raises (the ciphertext left at once) sends again, and may close. That inner
+// call ends while the outer write is still inside OpenSSL: the session must
+// outlive both (the sanitizer build checks it), and the inner data goes out
+// after the outer data unless the connection was closed.
+TEST_F(TlsLayerTest, NestedSendInsideADeliveryWaitsForTheOuterCall) {
+    for (const bool close : {true, false}) {
+        SCOPED_TRACE(close ? "close from the inner call" : "inner send only");
+        TlsPeer peer;
+        Connect(qvWatch::kSendDrained, &peer);
+        ASSERT_TRUE(Handshake(peer));
+        ASSERT_TRUE(RunUntil([&] {
+            peer.Exchange();
+            return tls->HandshakeComplete();
+        }));
+        probe->consume = [&](const std::string& offer) {
+            probe->onDrained = [&] {
+                probe->Send(" inner");
+                if (close)
+                    probe->CloseContext();
+            };
+            probe->Send("outer");
+            return static_cast<int32_t>(offer.size());
+        };
+        peer.Write("deliver");
+        peer.Flush();
+        const std::string expected = close ? "outer" : "outer inner";
+        ASSERT_TRUE(RunUntil([&] {
+            peer.Pump();
+            return probe->closed == close && peer.plaintext == expected;
+        })) << peer.plaintext;
+        EXPECT_EQ(probe->offers, (std::vector<std::string>{"deliver"}));
+        Spin(5);
+        peer.Pump();
+        EXPECT_EQ(peer.plaintext, expected);
+        EXPECT_FALSE(peer.failed);
+        TearDown();
+        context.Reset();
     }
-    // HTTP/1.0: nginx answers and closes with a close notify, which ends the
-    // connection on our side as well.
-    ASSERT_TRUE(RunUntil([&] { return probe->closed; }, 5000));
-    EXPECT_EQ(probe->received.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << probe->received;
-    EXPECT_NE(probe->received.find("\r\n\r\nhello over tls"), std::string::npos);
+}
+
+// The server must prove that it is the host the connection was made for:
+// its chain ends at a trusted certificate (here the tests' CA, which the build
+// trusts), it has not expired, and it names the host or the IP literal. A
+// refusal closes the connection before any plaintext and logs OpenSSL's reason.
+TEST_F(TlsLayerTest, ServerCertificateIsVerified) {
+    struct Case {
+        const char* name;
+        const tlstest::Identity& identity;
+        const char* host;
+        long error;       // X509_V_OK: accepted
+        const char* sni;  // the name the server saw
+    };
+    const Case cases[] = {
+        {"trusted, host name", tlstest::Identity::Get(), "tls.test", X509_V_OK, "tls.test"},
+        {"trusted, IP literal", tlstest::Identity::Get(), "127.0.0.1", X509_V_OK, ""},
+        {"self-signed", tlstest::Identity::Untrusted(), "tls.test",
+         X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT, "tls.test"},
+        {"expired", tlstest::Identity::Expired(), "tls.test", X509_V_ERR_CERT_HAS_EXPIRED,
+         "tls.test"},
+        {"another host name", tlstest::Identity::Get(), "other.test", X509_V_ERR_HOSTNAME_MISMATCH,
+         "other.test"},
+        {"another IP address", tlstest::Identity::Get(), "127.0.0.2",
+         X509_V_ERR_IP_ADDRESS_MISMATCH, ""},
+    };
+    COstra::SetLogSink(&Record);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        gLogged.clear();
+        TlsPeer peer(0, c.identity);
+        Connect(0, &peer, c.host);
+        probe->sendOnConnect = "hello";
+        if (c.error == X509_V_OK) {
+            ASSERT_TRUE(RunUntil([&] {
+                peer.Exchange();
+                return peer.plaintext == "hello";
+            }));
+            EXPECT_TRUE(tls->HandshakeComplete());
+            EXPECT_TRUE(gLogged.empty());
+        } else {
+            ASSERT_TRUE(RunUntil([&] {
+                peer.Exchange();
+                return probe->closed;
+            }));
+            EXPECT_FALSE(tls->HandshakeComplete());
+            EXPECT_TRUE(peer.plaintext.empty());
+            EXPECT_EQ(
+                gLogged,
+                (std::vector<std::string>{std::string("TLS: certificate of ") + c.host +
+                                          " refused: " + X509_verify_cert_error_string(c.error)}));
+        }
+        EXPECT_EQ(peer.ServerName(), c.sni);
+        TearDown();
+        context.Reset();
+    }
+    COstra::SetLogSink(nullptr);
+}
+
+// A real nginx: its certificate is trusted only when the tests' CA signed it
+// for the host asked for, and it has not expired.
+TEST_F(TlsLayerTest, NginxServesARequestOnlyWithAVerifiedCertificate) {
+    using Certificate = tvxtest::NginxServer::Certificate;
+    struct Case {
+        Certificate certificate;
+        const char* host;
+        bool served;
+    };
+    const Case cases[] = {
+        {Certificate::kTrusted, "127.0.0.1", true},
+        {Certificate::kTrusted, "localhost", true},
+        {Certificate::kSelfSigned, "127.0.0.1", false},
+        {Certificate::kWrongHost, "127.0.0.1", false},
+        {Certificate::kExpired, "localhost", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(static_cast<int>(c.certificate)) + " " + c.host);
+        tvxtest::NginxServer nginx({.certificate = c.certificate});
+        ASSERT_TRUE(nginx.Started()) << nginx.Error();
+        ASSERT_TRUE(nginx.WriteFile("hello.txt", "hello over tls"));
+        context = MakeContext(0);
+        probe = qvMakeObject<ProbeLayer>();
+        probe->sendOnConnect =
+            std::string("GET /hello.txt HTTP/1.0\r\nHost: ") + c.host + "\r\n\r\n";
+        {
+            std::lock_guard guard(*lock);
+            ASSERT_EQ(context->PushLayer(qvClassId::kSecureSocketClientLayer, true), qv::kOk);
+            ASSERT_EQ(context->AttachLayer(qvSmartPtr<>(probe->Application()), 0x7002, false),
+                      qv::kOk);
+            context->SetHostName(c.host);
+            context->Connect(cpAddress{kLoopback, nginx.HttpsPort()});
+        }
+        // HTTP/1.0: nginx answers and closes with a close notify, which ends
+        // the connection on our side as well.
+        ASSERT_TRUE(RunUntil([&] { return probe->closed; }, 5000));
+        if (c.served) {
+            EXPECT_EQ(probe->received.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << probe->received;
+            EXPECT_NE(probe->received.find("\r\n\r\nhello over tls"), std::string::npos);
+        } else {
+            EXPECT_TRUE(probe->received.empty()) << probe->received;
+        }
+        TearDown();
+        context.Reset();
+    }
 }
 
 }  // namespace

@@ -19,13 +19,15 @@ void Record(const char* line) {
 }
 
 TEST(TlsStartupTest, NetworkCoreStartsAndStopsTheModule) {
+    gLogged.clear();
     COstra::SetLogSink(&Record);
+    COpenSSL::Cleanup();  // what earlier tests of this process left
     {
         nettest::NetFixture net;
         EXPECT_TRUE(COpenSSL::IsStarted());
-        // This build trusts no certificate, so nothing is logged.
-        EXPECT_EQ(COpenSSL::TrustedCertificateCount(), 0u);
-        EXPECT_TRUE(gLogged.empty());
+        // A build with tests trusts the tests' CA, and nothing else of its own.
+        EXPECT_EQ(COpenSSL::TrustedCertificateCount(), 1u);
+        EXPECT_EQ(gLogged, (std::vector<std::string>{"Add Certificate Ok - TVX test CA"}));
         GetMimeTypeMap().Register("part", "text/plain");
         net.ostra->Stop();
         EXPECT_FALSE(COpenSSL::IsStarted());
@@ -38,6 +40,8 @@ TEST(TlsStartupTest, NetworkCoreStartsAndStopsTheModule) {
 TEST(TlsStartupTest, BuiltInCertificatesAreReadAndLoggedOneByOne) {
     COstra::SetLogSink(&Record);
     nettest::NetFixture net;
+    gLogged.clear();
+    const size_t builtIn = COpenSSL::TrustedCertificateCount();
     const std::string pem = tlstest::Identity::Get().Pem();
     const std::string longName(300, 'n');
     const COstra::BuiltinCertificate table[] = {
@@ -47,7 +51,7 @@ TEST(TlsStartupTest, BuiltInCertificatesAreReadAndLoggedOneByOne) {
         {longName.c_str(), pem.c_str()},
     };
     EXPECT_EQ(COstra::AddTrustedCertificates(table, std::size(table)), 2u);
-    EXPECT_EQ(COpenSSL::TrustedCertificateCount(), 2u);
+    EXPECT_EQ(COpenSSL::TrustedCertificateCount(), builtIn + 2);
     ASSERT_EQ(gLogged.size(), 2u);
     EXPECT_EQ(gLogged[0], "Add Certificate Ok - first");
     // A long name is logged and kept cut, never copied past its field.
@@ -75,7 +79,10 @@ TEST(TlsStartupTest, CleanupWaitsForSessionsStillAlive) {
     session.reset();
     // A later start works from scratch.
     ASSERT_EQ(COpenSSL::Startup(), qv::kOk);
-    EXPECT_TRUE(COpenSSL::Create(callbacks, nullptr));
+    EXPECT_TRUE(COpenSSL::Create(callbacks, "127.0.0.1"));
+    // Without a host name there is nothing to check the server against.
+    EXPECT_FALSE(COpenSSL::Create(callbacks, nullptr));
+    EXPECT_FALSE(COpenSSL::Create(callbacks, ""));
     COpenSSL::Cleanup();
 }
 
