@@ -132,9 +132,11 @@ TEST(CDNLocalMessagesTest, PathsThatDoNotFitTheirFieldAreRefused) {
     const nwCDNJobListEntry entry{0, 0, 1, "/d/", longName, "http://x/a"};
     EXPECT_FALSE(nwBuildJobList({{1, 1, "j"}, {&entry, 1}}).IsValid());
     EXPECT_FALSE(nwBuildJobFile({1, 0, entry}).IsValid());
-    const nwCDNJobListEntry fits{0, 0, 1, "/d/", std::string(259, 'n'), "http://x/a"};
+    const std::string fitting(259, 'n');
+    const nwCDNJobListEntry fits{0, 0, 1, "/d/", fitting, "http://x/a"};
     EXPECT_TRUE(nwBuildJobList({{1, 1, "j"}, {&fits, 1}}).IsValid());
-    const nwCDNJobListEntry longUrl{0, 0, 1, "/d/", "a", std::string(70000, 'u')};
+    const std::string hugeUrl(70000, 'u');
+    const nwCDNJobListEntry longUrl{0, 0, 1, "/d/", "a", hugeUrl};
     EXPECT_FALSE(nwBuildJobFile({1, 0, longUrl}).IsValid());
 }
 
@@ -187,8 +189,8 @@ TEST(CDNLocalMessagesTest, MalformedEngineMessagesAreRefused) {
     // A completed file whose extra text has no NUL inside the payload.
     const std::string completedNoNul = Le32(1) + Le32(2) + std::string(33, '\0') + path + "extra";
     EXPECT_FALSE(nwReadFileCompleted(Bytes(completedNoNul), len(completedNoNul), completed));
-    EXPECT_TRUE(
-        nwReadFileCompleted(Bytes(completedNoNul + '\0'), len(completedNoNul) + 1, completed));
+    const std::string completedOk = completedNoNul + '\0';
+    EXPECT_TRUE(nwReadFileCompleted(Bytes(completedOk), len(completedOk), completed));
     EXPECT_EQ(completed.extra, "extra");
     const std::string detailShort = Le32(1) + Le32(2) + std::string(33, '\0') + path;
     EXPECT_FALSE(nwReadFileCompletedDetail(Bytes(detailShort), len(detailShort), completed));
