@@ -16,6 +16,8 @@ packages=(
   nginx-light openssl 7zip zip unzip iproute2
   # the data download benchmark compares with curl
   curl
+  # the stand-in local engine downloads over libcurl
+  libcurl4-openssl-dev
 )
 
 missing=()

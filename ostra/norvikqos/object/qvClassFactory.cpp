@@ -7,6 +7,7 @@
 #include "ostra/norvikqos/core/cpCSocket.h"
 #include "ostra/norvikqos/core/cpCTimer.h"
 #include "ostra/norvikqos/http/nwCHttpClientExLayer.h"
+#include "ostra/norvikqos/link/nwCCDNLocalClientLayer.h"
 #include "ostra/norvikqos/stack/nwCStreamDispatcher.h"
 
 // One entry per class that the factory can make; each class's header is the
@@ -27,6 +28,8 @@ qvIUnknown* qvCreateObject(uint32_t classId) {
             return (new nwCAgentLayer())->Application();
         case qvClassId::kHttpClientExLayer:
             return (new nwCHttpClientExLayer())->Application();
+        case qvClassId::kCDNLocalClientLayer:
+            return (new nwCCDNLocalClientLayer())->Application();
         case qvClassId::kSecureSocketClientLayer:
             return (new nwCSecureSocketClientLayer())->Application();
         default:
