@@ -19,7 +19,7 @@ engine= out= base= hashlist=tvx-hashlist version=
 readonly name=vrDownload.exe
 
 usage() {
-  sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
 }
 die() {
   echo "make-update-content: $*" >&2
