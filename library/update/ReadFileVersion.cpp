@@ -277,7 +277,7 @@ std::optional<VersionBlock> Query(const Bytes& b, std::initializer_list<std::str
 
 std::string VersionFromResource(const std::vector<uint8_t>& data) {
     const Bytes b(data);
-    char table[16];
+    char table[48];
     const auto translation = Query(b, {"VarFileInfo", "Translation"});
     if (translation && translation->valueBytes == 4) {
         const unsigned language = static_cast<unsigned>(b.Get(translation->value, 2));
