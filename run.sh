@@ -20,8 +20,10 @@ report_port=54547
 
 # Warnings are errors in the test builds (./test.sh); here they must not stop a
 # demo, as GCC 12 reports false -Wrestrict positives at -O3.
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTVX_WERROR=OFF >/dev/null
-targets=(tvx-demo-host)
+# The library's engine updater asks the demo server for its update manifest.
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTVX_WERROR=OFF \
+  -DTVX_UPDATE_SERVER_URL="http://127.0.0.1:$port" >/dev/null
+targets=(tvx-demo-host tvx-hashlist)
 have_report_host=0
 if cmake --build "$build" --target help | grep -q '^tvx-report-host:'; then
   targets+=(tvx-report-host)
@@ -66,8 +68,14 @@ wait_for() {
 # The game is kept in the build folder, so that a second run need not
 # generate it again.
 echo "== demo server on 127.0.0.1:$port"
+# The engine update is served once the engine program is built.
+update_args=()
+engine=$build/engine/vrDownload.exe
+if [ -x "$engine" ]; then
+  update_args=(--engine "$engine" --hashlist "$build/tools/hashlist/tvx-hashlist")
+fi
 tools/demo_server/demo-server.sh --dir "$build/demo-server" --port "$port" --sizes "$sizes" \
-  >"$work/server.out" 2>&1 &
+  "${update_args[@]}" >"$work/server.out" 2>&1 &
 server_pid=$!
 if ! wait_for "$work/server.out" '^file list: ' "$server_pid"; then
   cat "$work/server.out" >&2

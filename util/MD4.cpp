@@ -165,9 +165,10 @@ bool VerifyHashList(const void* expected, int64_t expectedLength, const void* bo
         return false;
     if (bodyLength < 0 || (!body && bodyLength > 0))
         return false;
+    // Only the whole list is a check: a shorter one would vouch for bytes it
+    // never covered (an empty hash file would pass any body).
     const std::vector<uint8_t> computed = Md4HashList(body, bodyLength);
-    if (expectedLength > static_cast<int64_t>(computed.size()))
+    if (expectedLength != static_cast<int64_t>(computed.size()))
         return false;
-    return expectedLength == 0 ||
-           std::memcmp(expected, computed.data(), static_cast<std::size_t>(expectedLength)) == 0;
+    return std::memcmp(expected, computed.data(), computed.size()) == 0;
 }

@@ -39,8 +39,8 @@ constexpr int64_t kMd4HashChunk = 1048576;
 // for null data with a positive length or a negative length.
 std::vector<uint8_t> Md4HashList(const void* body, int64_t length);
 
-// True when the expected list, over its whole length, equals the beginning of
-// the body's Md4HashList; an expected list longer than the computed one does
-// not match. A null or negative-length body does not match.
+// True when the expected list equals the body's whole Md4HashList (16 x n + 16
+// bytes for n chunks); a shorter or longer list never matches. A null or
+// negative-length body does not match.
 bool VerifyHashList(const void* expected, int64_t expectedLength, const void* body,
                     int64_t bodyLength);

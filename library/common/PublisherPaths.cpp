@@ -1,14 +1,11 @@
 #include "library/common/PublisherPaths.h"
 
-#include "platform/Paths.h"
+#include "library/common/CGetPath_Brenholt.h"
 
 std::string PublisherBaseFolder() {
-    std::string base = platform::AppDataFolder();
-    if (base.empty())
-        base = platform::ExecutableFolder();
-    return base + "Brenholt/";
+    return CGetPath_Brenholt::Instance().BaseFolder();
 }
 
 std::string PublisherDownloaderFolder() {
-    return PublisherBaseFolder() + "vrDownloader/";
+    return CGetPath_Brenholt::Instance().EngineFolder();
 }

@@ -2,8 +2,7 @@
 
 #include <string>
 
-// The publisher's per-user folders: <application data>/Brenholt/vrDownloader/
-// holds the local engine program and, below config/, the library's log. When
-// no application-data folder is known the executable's folder stands in.
+// Shorthands for the publisher folders of CGetPath_Brenholt, for the callers
+// that only need the text (the log).
 std::string PublisherBaseFolder();
 std::string PublisherDownloaderFolder();

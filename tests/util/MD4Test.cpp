@@ -202,24 +202,23 @@ TEST(MD4Test, HashListAgreesWithOpenssl) {
     EXPECT_EQ(Hex(list.data() + 48, 16), OpensslMd4OfFile(dir.Path() + "digests"));
 }
 
-TEST(MD4Test, VerifyHashListPrefixAndTampering) {
+TEST(MD4Test, VerifyHashListNeedsTheWholeListAndCatchesTampering) {
     auto body = RandomBytes(2 * 1048576 + 17, 9);
     const int64_t n = static_cast<int64_t>(body.size());
     const auto list = Md4HashList(body.data(), n);
     ASSERT_EQ(list.size(), 64u);
 
     EXPECT_TRUE(VerifyHashList(list.data(), 64, body.data(), n));
-    // Only the first chunk's digest: right first chunk, whatever follows.
-    EXPECT_TRUE(VerifyHashList(list.data(), 16, body.data(), n));
+    // A list cut short vouches for nothing, even when every digest it holds is right.
+    for (int64_t cut : {0, 15, 16, 32, 48, 63})
+        EXPECT_FALSE(VerifyHashList(list.data(), cut, body.data(), n)) << cut;
     body[1048576 + 5] ^= 1;
-    EXPECT_TRUE(VerifyHashList(list.data(), 16, body.data(), n));
     EXPECT_FALSE(VerifyHashList(list.data(), 64, body.data(), n));
-    EXPECT_FALSE(VerifyHashList(list.data(), 32, body.data(), n));
+    EXPECT_FALSE(VerifyHashList(list.data(), 16, body.data(), n));
     body[1048576 + 5] ^= 1;
     // A wrong byte in the last, short chunk.
     body.back() ^= 0x80;
     EXPECT_FALSE(VerifyHashList(list.data(), 64, body.data(), n));
-    EXPECT_TRUE(VerifyHashList(list.data(), 32, body.data(), n));
     body.back() ^= 0x80;
     // A wrong root digest.
     auto bad = list;
@@ -241,6 +240,7 @@ TEST(MD4Test, VerifyHashListArguments) {
     EXPECT_FALSE(VerifyHashList(list.data(), 32, "abc", -1));
     EXPECT_FALSE(VerifyHashList(nullptr, 32, "abc", 3));
     EXPECT_FALSE(VerifyHashList(list.data(), -1, "abc", 3));
-    EXPECT_TRUE(
-        VerifyHashList(list.data(), 0, "abc", 3));  // an empty list matches the beginning of any
+    EXPECT_FALSE(VerifyHashList(list.data(), 0, "abc", 3));  // an empty hash file checks nothing
+    EXPECT_TRUE(VerifyHashList(list.data(), 32, "abc", 3));
+    EXPECT_FALSE(VerifyHashList(list.data(), 0, "", 0));  // an empty body still needs its 16 bytes
 }

@@ -4,6 +4,7 @@
 # loopback port until SIGTERM or SIGINT.
 #
 #   demo-server.sh [--dir DIR] [--port N] [--sizes LIST] [--generate-only]
+#                  [--engine FILE --hashlist TOOL]
 #
 #   --dir DIR        folder of the game, the nginx configuration and the logs
 #                    (default ${TMPDIR:-/tmp}/tvx-demo-server)
@@ -12,6 +13,10 @@
 #                    suffix (powers of 1024), e.g. 4M,16M,1G
 #                    (default 4M,16M,64M,216M: 300 MiB)
 #   --generate-only  write the game and the file list, then exit
+#   --engine FILE    also serve the engine update made from this engine program
+#                    (manifest, 7z and zip archives, hash lists; see
+#                    tools/update_content/make-update-content.sh)
+#   --hashlist TOOL  the tvx-hashlist program used for the update's hash lists
 #
 # Once nginx accepts connections it prints "file list: <URL>" on stdout. The
 # same sizes give the same bytes on every run, so files already present with
@@ -23,6 +28,8 @@ dir=${TMPDIR:-/tmp}/tvx-demo-server
 port=18080
 sizes=4M,16M,64M,216M
 generate_only=0
+engine=
+hashlist=tvx-hashlist
 
 die() {
   echo "demo-server: $*" >&2
@@ -30,17 +37,19 @@ die() {
 }
 
 usage() {
-  sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 while [ $# -gt 0 ]; do
   case $1 in
-    --dir|--port|--sizes)
+    --dir|--port|--sizes|--engine|--hashlist)
       [ $# -ge 2 ] && [ -n "$2" ] || { echo "demo-server: $1 needs a value" >&2; usage >&2; exit 2; }
       case $1 in
         --dir) dir=$2 ;;
         --port) port=$2 ;;
         --sizes) sizes=$2 ;;
+        --engine) engine=$2 ;;
+        --hashlist) hashlist=$2 ;;
       esac
       shift 2 ;;
     --generate-only) generate_only=1; shift ;;
@@ -124,6 +133,12 @@ for ((i = ${#bytes[@]} + 1; ; i++)); do
   rm -f "$path"
 done
 echo "demo game: ${#bytes[@]} files, $total bytes in $game"
+
+if [ -n "$engine" ]; then
+  "$(dirname "$0")/../update_content/make-update-content.sh" --engine "$engine" --out "$dir/www" \
+    --base-url "http://127.0.0.1:$port" --hashlist "$hashlist" ||
+    die "cannot write the engine update from $engine"
+fi
 
 [ "$generate_only" -eq 0 ] || exit 0
 

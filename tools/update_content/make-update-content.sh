@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Writes the whole content of the engine update server from one engine file:
+#
+#   make-update-content.sh --engine FILE --out DIR --base-url URL
+#                          [--hashlist TOOL] [--version TEXT]
+#
+#   --engine FILE    the engine program (installed as vrDownload.exe)
+#   --out DIR        the server's document root; ActiveX/update/ is written below it
+#   --base-url URL   the address the server is reached at, e.g. http://127.0.0.1:18080
+#   --hashlist TOOL  the tvx-hashlist program (default: tvx-hashlist in PATH)
+#   --version TEXT   the offered version (default: the engine's .fileversion text)
+#
+# Writes ActiveX/update/QGM_updater.xml, vrDownload.7z and vrDownload.zip (made
+# with the 7zz and zip commands) and their hash lists (<archive>.hash). The
+# manifest's all/all entry names the 7z archive, the engine's own entry the zip.
+set -euo pipefail
+
+engine= out= base= hashlist=tvx-hashlist version=
+readonly name=vrDownload.exe
+
+usage() {
+  sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
+}
+die() {
+  echo "make-update-content: $*" >&2
+  exit 1
+}
+
+while [ $# -gt 0 ]; do
+  case $1 in
+    --engine|--out|--base-url|--hashlist|--version)
+      [ $# -ge 2 ] && [ -n "$2" ] || { echo "make-update-content: $1 needs a value" >&2; usage >&2; exit 2; }
+      case $1 in
+        --engine) engine=$2 ;;
+        --out) out=$2 ;;
+        --base-url) base=${2%/} ;;
+        --hashlist) hashlist=$2 ;;
+        --version) version=$2 ;;
+      esac
+      shift 2 ;;
+    -h|--help) usage; exit 0 ;;
+    *) echo "make-update-content: unknown option $1" >&2; usage >&2; exit 2 ;;
+  esac
+done
+[ -n "$engine" ] && [ -n "$out" ] && [ -n "$base" ] || { usage >&2; exit 2; }
+[ -f "$engine" ] || die "no engine file at $engine"
+[[ $base =~ ^https?://[^/]+$ ]] || die "bad base URL '$base' (http://host[:port])"
+command -v 7zz >/dev/null || die "7zz is missing (package 7zip: ./scripts/setup.sh)"
+command -v zip >/dev/null || die "zip is missing (package zip: ./scripts/setup.sh)"
+command -v "$hashlist" >/dev/null || die "no hash-list tool at $hashlist"
+
+if [ -z "$version" ]; then
+  command -v objcopy >/dev/null || die "objcopy is missing (package binutils)"
+  section=$(mktemp)
+  trap 'rm -f "$section"' EXIT
+  objcopy -O binary --only-section=.fileversion "$engine" "$section" 2>/dev/null ||
+    die "$engine is not an ELF program (give --version)"
+  version=$(tr -d '\000' <"$section")
+  [ -n "$version" ] || die "$engine has no .fileversion section (give --version)"
+fi
+
+# The text of an XML attribute value.
+xml() {
+  local t=$1
+  t=${t//&/&amp;}; t=${t//</&lt;}; t=${t//>/&gt;}; t=${t//\"/&quot;}
+  printf '%s' "$t"
+}
+
+target=$out/ActiveX/update
+mkdir -p "$target" || die "cannot create $target"
+work=$(mktemp -d)
+trap 'rm -rf "$work" ${section:+"$section"}' EXIT
+cp "$engine" "$work/$name"
+chmod 0755 "$work/$name"
+(cd "$work" && 7zz a -t7z -bd -bso0 -bsp0 vrDownload.7z "$name" && zip -q -X vrDownload.zip "$name") ||
+  die "cannot make the archives"
+for archive in vrDownload.7z vrDownload.zip; do
+  "$hashlist" "$work/$archive" "$work/$archive.hash" || die "cannot make the hash list of $archive"
+done
+
+url=$base/ActiveX/update
+cat >"$work/QGM_updater.xml" <<XML
+<?xml version="1.0" encoding="UTF-8"?>
+<update>
+  <file>
+    <$name ver="$(xml "$version")" url="$(xml "$url/vrDownload.zip")" hash="$(xml "$url/vrDownload.zip.hash")"/>
+  </file>
+  <all>
+    <all url="$(xml "$url/vrDownload.7z")" hash="$(xml "$url/vrDownload.7z.hash")"/>
+  </all>
+</update>
+XML
+
+# Archives and hash lists first, the manifest last: a client never reads a
+# manifest that names files not yet there.
+for f in vrDownload.7z vrDownload.7z.hash vrDownload.zip vrDownload.zip.hash QGM_updater.xml; do
+  mv -f "$work/$f" "$target/$f" || die "cannot write $target/$f"
+done
+echo "update content: version $version in $target"
