@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -36,8 +37,10 @@ bool MakeFolders(const std::string& folder) {
 }
 
 bool WriteWhole(const std::string& path, const std::string& text) {
-    const std::string temp = path + ".tmp";
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // A temporary name of its own: launchers for other file lists may write
+    // the same file at the same moment.
+    std::string temp = path + ".XXXXXX";
+    const int fd = mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return false;
     size_t done = 0;
