@@ -150,11 +150,21 @@ TEST_F(InstallerLaunchTest, InstallerDoesNotInheritTheSingleInstanceLock) {
     ASSERT_EQ(lock->Acquire(lockPath), LockResult::kAcquired);
     pid_t pid = -1;
     ASSERT_TRUE(
-        LaunchInstaller(Downloaded("slow.sh", "#!/bin/sh\nsleep 5\n"), "Halvard2", box_, &pid));
+        LaunchInstaller(Downloaded("slow.sh", "#!/bin/sh\nsleep 10\n"), "Halvard2", box_, &pid));
     // The launcher ends while its installer still runs: the name is free.
+    // (Right after the spawn the child may still hold our descriptors for a
+    // moment, until its exec has closed them; an inherited lock would stay
+    // for the installer's whole run.)
     lock.reset();
-    CInstanceLock next;
-    EXPECT_EQ(next.Acquire(lockPath), LockResult::kAcquired);
+    LockResult next = LockResult::kHeld;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (next != LockResult::kAcquired && std::chrono::steady_clock::now() < deadline) {
+        CInstanceLock again;
+        next = again.Acquire(lockPath);
+        if (next != LockResult::kAcquired)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(next, LockResult::kAcquired);
     kill(pid, SIGKILL);
     ExitStatusOf(pid);
 }
