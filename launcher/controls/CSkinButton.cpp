@@ -111,6 +111,13 @@ void CSkinButton::ClearBitmaps() {
 void CSkinButton::DrawTransparent(bool repaint) {
     transparent_ = true;
     parentBackground_ = {};
+    // The copy is taken on the next turn of the event loop, outside any
+    // paint: a widget cannot render its parent while a paint of the same
+    // window is under way. By then the button has its final place and size.
+    if (!backgroundDue_) {
+        backgroundDue_ = true;
+        QMetaObject::invokeMethod(this, &CSkinButton::SaveParentBackground, Qt::QueuedConnection);
+    }
     if (repaint)
         update();
 }
@@ -200,8 +207,9 @@ const CSkinButton::Picture* CSkinButton::PictureToDraw(bool pressed) const {
 }
 
 void CSkinButton::SaveParentBackground() {
+    backgroundDue_ = false;
     QWidget* parent = parentWidget();
-    if (!parent)
+    if (!parent || !transparent_)
         return;
     QPixmap copy(size());
     copy.fill(parent->palette().color(parent->backgroundRole()));
@@ -212,13 +220,12 @@ void CSkinButton::SaveParentBackground() {
                    QWidget::DrawWindowBackground | QWidget::DrawChildren);
     savingBackground_ = false;
     parentBackground_ = std::move(copy);
+    update();
 }
 
 void CSkinButton::paintEvent(QPaintEvent*) {
     if (savingBackground_)
         return;
-    if (transparent_ && parentBackground_.isNull())
-        SaveParentBackground();
 
     QPainter painter(this);
     const bool pressed = isDown() || (checkBox_ && isChecked());

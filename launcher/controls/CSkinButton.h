@@ -46,8 +46,9 @@ class CSkinButton : public QPushButton {
                                  const QString& disabled, QRgb key = kMagenta);
     bool HasBitmap(Slot slot) const;
 
-    // From the next paint on, the parent's picture under the button (taken
-    // once, then kept) is the background of the button.
+    // From the next turn of the event loop on, the parent's picture under
+    // the button (taken once, then kept) is the background of the button;
+    // until then the background colour of the state fills it.
     void DrawTransparent(bool repaint = true);
     // Takes the size of the normal picture without moving; the picture then
     // starts at the button's corner.
@@ -105,6 +106,7 @@ class CSkinButton : public QPushButton {
     bool showDisabled_ = true;
     bool flatFocus_ = false;
     bool savingBackground_ = false;
+    bool backgroundDue_ = false;
     QPixmap parentBackground_;
     QPoint imageOrigin_{3, 3};
     QPoint pressedOffset_{1, 1};
