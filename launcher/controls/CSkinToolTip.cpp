@@ -91,7 +91,6 @@ void CSkinToolTip::ShowTip() {
     }
     move(at);
     show();
-    raise();
     popTimer_.start();
 }
 
