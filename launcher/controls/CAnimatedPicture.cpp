@@ -100,6 +100,9 @@ QSize CAnimatedPicture::sizeHint() const {
 }
 
 void CAnimatedPicture::paintEvent(QPaintEvent*) {
+    // Without a picture the control stays empty and shows what lies beneath.
+    if (frames_.empty())
+        return;
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Button));
     if (current_ >= 0 && current_ < FrameCount())

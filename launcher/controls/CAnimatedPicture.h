@@ -35,7 +35,7 @@ class CAnimatedPicture : public QWidget {
     bool Draw();
     // Ends the animation; the current frame stays.
     void Stop();
-    // Stops and releases the frames; the control shows the button face.
+    // Stops and releases the frames; the control then shows nothing.
     void UnLoad();
 
     int FrameCount() const { return static_cast<int>(frames_.size()); }
