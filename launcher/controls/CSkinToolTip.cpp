@@ -37,8 +37,20 @@ void CSkinToolTip::SetMaxTipWidth(int width) {
 
 void CSkinToolTip::AddTool(QWidget* tool, const QString& text) {
     HideTip();
+    if (tool_)
+        tool_->removeEventFilter(this);
     tool_ = tool;
     text_ = text;
+    if (tool_) {
+        // Moves over the tool arrive only while it tracks the mouse.
+        tool_->setMouseTracking(true);
+        tool_->installEventFilter(this);
+    }
+}
+
+bool CSkinToolTip::eventFilter(QObject* watched, QEvent* event) {
+    RelayEvent(watched, event);
+    return false;
 }
 
 void CSkinToolTip::SetDelays(int initialMs, int popMs) {

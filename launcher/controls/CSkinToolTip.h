@@ -26,7 +26,8 @@ class CSkinToolTip : public QWidget {
     // Longest line of the tip, in pixels; longer texts wrap. 0 or less is
     // no limit.
     void SetMaxTipWidth(int width);
-    // The one tool: a later call replaces it.
+    // The one tool: a later call replaces it. The tool's own events are
+    // relayed from then on without the owner's help.
     void AddTool(QWidget* tool, const QString& text);
     void SetDelays(int initialMs, int popMs);
     const QString& TipText() const { return text_; }
@@ -38,6 +39,7 @@ class CSkinToolTip : public QWidget {
     QSize sizeHint() const override;
 
   protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
   private:

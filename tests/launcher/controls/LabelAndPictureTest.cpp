@@ -178,4 +178,10 @@ TEST(CSkinToolTipTest, ShowsOverItsToolWithinTheMaximumWidth) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return tip.isVisible(); }, 2000));
     relayMove(other);
     EXPECT_FALSE(tip.isVisible()) << "leaving the tool hides it";
+
+    // The tool's own events reach the tip without being relayed.
+    QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), tool.mapToGlobal(QPointF(5, 5)),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&tool, &move);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return tip.isVisible(); }, 2000));
 }
