@@ -10,35 +10,34 @@
 #include <memory>
 
 namespace tvxtest {
+
 namespace {
 
-// Owns the application and ends it when the test run ends, still inside
-// main: destroyed later by the exit handlers, after Qt's own globals, it
-// crashes once dialogs or message boxes have been shown.
-class QtAppEnvironment : public testing::Environment {
-  public:
-    QtAppEnvironment() {
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        app_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { app_.reset(); }
+std::unique_ptr<QApplication>& App() {
+    static std::unique_ptr<QApplication> app;
+    return app;
+}
 
-  private:
-    int argc_ = 1;
-    char name_[16] = "launcher_tests";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> app_;
+// Ends the application when the tests are over, while main() still runs:
+// left to the exit handlers, it would be destroyed after Qt's own globals
+// that were made once it existed, and crash on the way out.
+class QtAppEnd : public testing::EmptyTestEventListener {
+    void OnTestProgramEnd(const testing::UnitTest&) override { App().reset(); }
 };
 
 }  // namespace
 
 void EnsureQtApp() {
-    static bool made = false;
-    if (made)
+    std::unique_ptr<QApplication>& app = App();
+    if (app)
         return;
-    made = true;
-    // Google Test owns registered environments and tears them down at the end.
-    testing::AddGlobalTestEnvironment(new QtAppEnvironment);
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static int argc = 1;
+    static char name[] = "launcher_tests";
+    static char* argv[] = {name, nullptr};
+    app = std::make_unique<QApplication>(argc, argv);
+    // The listener list owns the listener.
+    testing::UnitTest::GetInstance()->listeners().Append(std::make_unique<QtAppEnd>().release());
 }
 
 std::string SaveScreenshot(QWidget& widget, const std::string& name) {
