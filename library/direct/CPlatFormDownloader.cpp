@@ -213,6 +213,10 @@ void CPlatFormDownloader::OnSessionMessage(void* token, int32_t code, const char
         QueueJobMessage(context->job, code, text);
 }
 
+void CPlatFormDownloader::FlushReports(std::function<void()> done) {
+    reporter_->Flush(std::move(done));
+}
+
 // Created files are not tracked: nothing reads such a list.
 void CPlatFormDownloader::OnPathCreated(const char*, void*) {}
 

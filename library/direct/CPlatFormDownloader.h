@@ -27,6 +27,8 @@ class CPlatFormDownloader final : public CJobDownloader,
     // Tests point the reporter elsewhere.
     CPlatformReporter& Reporter() { return *reporter_; }
 
+    void FlushReports(std::function<void()> done) override;
+
   protected:
     ResultCode Begin(CJob* job) override;
     void End(CJob* job) override;

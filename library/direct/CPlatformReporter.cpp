@@ -34,6 +34,29 @@ void CPlatformReporter::Report(uint32_t count, const ReportRecord* records) {
         SendQueue();
 }
 
+void CPlatformReporter::Flush(std::function<void()> done) {
+    FinishFlush();  // a second flush replaces the first
+    if (queue_.empty() && !connection_) {
+        done();
+        return;
+    }
+    flushDone_ = std::move(done);
+    if (!connection_ && !Connect()) {
+        FinishFlush();
+        return;
+    }
+    if (connected_)
+        SendQueue();
+}
+
+void CPlatformReporter::FinishFlush() {
+    if (!flushDone_)
+        return;
+    const std::function<void()> done = std::move(flushDone_);
+    flushDone_ = nullptr;
+    done();
+}
+
 bool CPlatformReporter::Connect() {
     if (connection_)
         return false;
@@ -129,4 +152,6 @@ void CPlatformReporter::ReleaseConnection() {
     connected_ = false;
     unanswered_ = 0;
     qvCGarbageCollector::Instance().Defer(qvSmartPtr<>(static_cast<qvIUnknown*>(context.Get())));
+    // Whatever ended the connection, a flush has nothing more to wait for.
+    FinishFlush();
 }
