@@ -289,8 +289,8 @@ void SocketEventSource::OnConnectedReady(int slot, uint32_t serial, uint32_t eve
     }
 }
 
-void SocketEventSource::PostDeferred(int slot, const void* record) {
-    deferred_.push_back(Deferred{slot, record});
+void SocketEventSource::PostDeferred(int slot, uint64_t token) {
+    deferred_.push_back(Deferred{slot, token});
     if (!drainScheduled_) {
         drainScheduled_ = true;
         ScheduleDrain();
@@ -318,7 +318,7 @@ void SocketEventSource::DrainOne() {
             drainScheduled_ = false;
         else
             ScheduleDrain();
-        sink_.OnDeferred(next.slot, next.record);
+        sink_.OnDeferred(next.slot, next.token);
     }
     sink_.UnlockEngine();
 }

@@ -29,7 +29,7 @@ class ISocketEventSink {
     virtual void LockEngine() = 0;
     virtual void UnlockEngine() = 0;
     virtual void OnSocketEvent(int slot, SocketEvent event, int error) = 0;
-    virtual void OnDeferred(int slot, const void* record) = 0;
+    virtual void OnDeferred(int slot, uint64_t token) = 0;
 
   protected:
     ~ISocketEventSink() = default;
@@ -79,7 +79,7 @@ class SocketEventSource {
     // After a send that was refused for lack of buffer space.
     void NoteSendRefused(int slot);
 
-    void PostDeferred(int slot, const void* record);
+    void PostDeferred(int slot, uint64_t token);
     size_t DeferredPending() const { return deferred_.size(); }
 
   private:
@@ -106,7 +106,7 @@ class SocketEventSource {
 
     struct Deferred {
         int slot;
-        const void* record;
+        uint64_t token;
     };
 
     void OnReady(int slot, uint32_t parity, uint32_t events);

@@ -88,7 +88,26 @@ void CDownloadLibThread::WorkerBody(const std::shared_ptr<WorkerState>& state) {
     state->finished.Set();
 }
 
+// The flush runs inside the worker's loop like any other network work, so the
+// loop keeps turning while the reports go out; this thread only waits for the
+// word that they are out or given up, and no longer than kReportFlushMs.
+void CDownloadLibThread::FlushReports() {
+    if (!thread_.joinable() || !ready_)
+        return;
+    // Shared with the worker: its answer may come after this wait has ended.
+    auto flushed = std::make_shared<platform::Event>();
+    state_->loop.Post([state = std::weak_ptr<WorkerState>(state_), flushed] {
+        if (auto live = state.lock(); live && live->manager)
+            live->manager->FlushReports([flushed] { flushed->Set(); });
+        else
+            flushed->Set();
+    });
+    if (!flushed->Wait(kReportFlushMs))
+        WriteLog("[TarvoLib] Report Flush Timeout");
+}
+
 CDownloadLibThread::~CDownloadLibThread() {
+    FlushReports();
     gRunning = 0;
     bool ended = true;
     if (thread_.joinable()) {

@@ -17,9 +17,13 @@ class CDownloadLibThread {
   public:
     static constexpr uint32_t kHandshakeMs = 3000;
     static constexpr uint32_t kStopMs = 3000;
+    // How long shutdown lets queued reports go out before the worker is told
+    // to end. The two bounds add up: a worker that is stuck costs both.
+    static constexpr uint32_t kReportFlushMs = 3000;
 
     CDownloadLibThread();
-    // Stops the worker (waiting at most kStopMs), then deletes the manager.
+    // Lets queued reports go out (at most kReportFlushMs), stops the worker
+    // (waiting at most kStopMs), then deletes the manager.
     virtual ~CDownloadLibThread();
     CDownloadLibThread(const CDownloadLibThread&) = delete;
     CDownloadLibThread& operator=(const CDownloadLibThread&) = delete;
@@ -49,6 +53,7 @@ class CDownloadLibThread {
         ~WorkerState();
     };
     static void WorkerBody(const std::shared_ptr<WorkerState>& state);
+    void FlushReports();
 
     std::shared_ptr<WorkerState> state_;
     std::thread thread_;

@@ -59,12 +59,24 @@ CPlatFormDownloader::DownloadContext* CPlatFormDownloader::FindContext(const CJo
     return nullptr;
 }
 
-CPlatFormDownloader::DownloadContext* CPlatFormDownloader::Known(const void* context) const {
+CPlatFormDownloader::DownloadContext* CPlatFormDownloader::Known(uint64_t token) const {
+    if (token == 0)
+        return nullptr;
     for (const auto& held : contexts_) {
-        if (held.get() == context)
+        if (held->id == token)
             return held.get();
     }
     return nullptr;
+}
+
+// The session's listener context is an opaque word; it carries the id, never
+// the context's address.
+void* CPlatFormDownloader::SessionToken(uint64_t id) {
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(id));
+}
+
+uint64_t CPlatFormDownloader::FromSessionToken(const void* token) {
+    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(token));
 }
 
 std::unique_ptr<CPlatFormDownloader::DownloadContext> CPlatFormDownloader::TakeContext(
@@ -103,10 +115,11 @@ ResultCode CPlatFormDownloader::Begin(CJob* job) {
     WriteLog("[TarvoLib] CPlatFormDownloader Begin");
     auto context = std::make_unique<DownloadContext>();
     context->job = job;
+    context->id = ++lastContextId_;
     DownloadContext* raw = context.get();
     contexts_.push_back(std::move(context));
     raw->checker = std::make_unique<CPlatformFileSizeChecker>();
-    raw->checker->SetListener(this, reinterpret_cast<uintptr_t>(raw));
+    raw->checker->SetListener(this, static_cast<uintptr_t>(raw->id));
     // The check may finish (or fail) from inside Start.
     raw->checker->Check(*job);
     return tarvo::result::kSuccess;
@@ -134,7 +147,7 @@ void CPlatFormDownloader::Tick(CJob* job) {
 }
 
 void CPlatFormDownloader::OnSizeCheckComplete(uintptr_t token, const SizeCheckResult& result) {
-    DownloadContext* context = Known(reinterpret_cast<const void*>(token));
+    DownloadContext* context = Known(static_cast<uint64_t>(token));
     if (!context)
         return;
     WriteLog("[TarvoLib] CPlatFormDownloader FileSizeCheck Completed");
@@ -150,13 +163,13 @@ void CPlatFormDownloader::OnSizeCheckComplete(uintptr_t token, const SizeCheckRe
         retiredCheckers_.push_back(std::move(context->checker));
     }
     context->session = std::make_unique<CPlatformSession>();
-    context->session->SetListener(this, context);
+    context->session->SetListener(this, SessionToken(context->id));
     context->session->SetJobMode(job->Mode());
     context->session->StartFiles(*job);
 }
 
 void CPlatFormDownloader::OnSizeCheckFailed(uintptr_t token, int32_t code, const char* url) {
-    DownloadContext* context = Known(reinterpret_cast<const void*>(token));
+    DownloadContext* context = Known(static_cast<uint64_t>(token));
     if (!context)
         return;
     CJob* job = context->job;
@@ -165,12 +178,12 @@ void CPlatFormDownloader::OnSizeCheckFailed(uintptr_t token, int32_t code, const
 }
 
 void CPlatFormDownloader::OnSessionProgress(void* token) {
-    if (DownloadContext* context = Known(token))
+    if (DownloadContext* context = Known(FromSessionToken(token)))
         SetJobStatus(context->job, ComputeJobStatus(*context));
 }
 
 void CPlatFormDownloader::OnFileComplete(void* token, const FileEntry& entry) {
-    DownloadContext* context = Known(token);
+    DownloadContext* context = Known(FromSessionToken(token));
     if (!context)
         return;
     ++context->filesCompleted;
@@ -179,7 +192,7 @@ void CPlatFormDownloader::OnFileComplete(void* token, const FileEntry& entry) {
 }
 
 void CPlatFormDownloader::OnSessionComplete(void* token) {
-    DownloadContext* context = Known(token);
+    DownloadContext* context = Known(FromSessionToken(token));
     if (!context)
         return;
     const int32_t filesCompleted = context->session ? context->filesCompleted : 0;
@@ -191,13 +204,17 @@ void CPlatFormDownloader::OnSessionComplete(void* token) {
 }
 
 void CPlatFormDownloader::OnSessionError(void* token, const char* text) {
-    if (DownloadContext* context = Known(token))
+    if (DownloadContext* context = Known(FromSessionToken(token)))
         QueueJobMessage(context->job, tarvo::message::kDownloadFailed, text);
 }
 
 void CPlatFormDownloader::OnSessionMessage(void* token, int32_t code, const char* text) {
-    if (DownloadContext* context = Known(token))
+    if (DownloadContext* context = Known(FromSessionToken(token)))
         QueueJobMessage(context->job, code, text);
+}
+
+void CPlatFormDownloader::FlushReports(std::function<void()> done) {
+    reporter_->Flush(std::move(done));
 }
 
 // Created files are not tracked: nothing reads such a list.

@@ -27,6 +27,8 @@ class CPlatFormDownloader final : public CJobDownloader,
     // Tests point the reporter elsewhere.
     CPlatformReporter& Reporter() { return *reporter_; }
 
+    void FlushReports(std::function<void()> done) override;
+
   protected:
     ResultCode Begin(CJob* job) override;
     void End(CJob* job) override;
@@ -50,6 +52,10 @@ class CPlatFormDownloader final : public CJobDownloader,
     struct DownloadContext {
         std::unique_ptr<CPlatformFileSizeChecker> checker;
         std::unique_ptr<CPlatformSession> session;
+        // The token its checker and session call back with: never reused, so a
+        // late callback of a freed context cannot be taken for a newer one
+        // that happens to sit at the same address.
+        uint64_t id = 0;
         CJob* job = nullptr;
         int64_t total = 0;
         int64_t presentAtStart = 0;
@@ -60,8 +66,11 @@ class CPlatFormDownloader final : public CJobDownloader,
     };
 
     DownloadContext* FindContext(const CJob* job) const;
-    // Only contexts still held count: a stale pointer from a late callback is ignored.
-    DownloadContext* Known(const void* context) const;
+    // The held context with this token; a late callback of one that has gone
+    // finds none.
+    DownloadContext* Known(uint64_t token) const;
+    static void* SessionToken(uint64_t id);
+    static uint64_t FromSessionToken(const void* token);
     std::unique_ptr<DownloadContext> TakeContext(DownloadContext* context);
     void Retire(std::unique_ptr<DownloadContext> context);
     void FreeRetired();
@@ -74,4 +83,5 @@ class CPlatFormDownloader final : public CJobDownloader,
     std::vector<std::unique_ptr<DownloadContext>> retired_;
     std::vector<std::unique_ptr<CPlatformFileSizeChecker>> retiredCheckers_;
     std::unique_ptr<CPlatformReporter> reporter_;
+    uint64_t lastContextId_ = 0;
 };

@@ -5,7 +5,6 @@
 #include <new>
 
 #include "ostra/norvikqos/agent/nwAgentMessages.h"
-#include "ostra/norvikqos/core/cpCHostCache.h"
 #include "ostra/norvikqos/object/qvCGarbageCollector.h"
 #include "ostra/norvikqos/object/qvClassFactory.h"
 #include "tvx/BuiltinConfig.h"
@@ -35,11 +34,31 @@ void CPlatformReporter::Report(uint32_t count, const ReportRecord* records) {
         SendQueue();
 }
 
+void CPlatformReporter::Flush(std::function<void()> done) {
+    FinishFlush();  // a second flush replaces the first
+    if (queue_.empty() && !connection_) {
+        done();
+        return;
+    }
+    flushDone_ = std::move(done);
+    if (!connection_ && !Connect()) {
+        FinishFlush();
+        return;
+    }
+    if (connected_)
+        SendQueue();
+}
+
+void CPlatformReporter::FinishFlush() {
+    if (!flushDone_)
+        return;
+    const std::function<void()> done = std::move(flushDone_);
+    flushDone_ = nullptr;
+    done();
+}
+
 bool CPlatformReporter::Connect() {
     if (connection_)
-        return false;
-    uint32_t ip = 0;
-    if (!cpCHostCache::Instance().Resolve(tvx::config::kReportHost, port_, ip))
         return false;
     qvSmartPtr<cpCQoSContext> context;
     if (!context.CreateInstance(qvClassId::kQoSContext))
@@ -61,10 +80,13 @@ bool CPlatformReporter::Connect() {
     layer_->SetEventListener(this, 0);
     connected_ = false;
     unanswered_ = 0;
-    const cpAddress address{ip, port_};
-    context->SetHostName(tvx::config::kReportHost);
-    context->SetRemoteAddress(address);
-    context->Connect(address);
+    // The name is looked up off this thread when the cache needs to; one that
+    // does not resolve ends the connection like a failed connect, and the
+    // queue waits for the next report.
+    if (qv::Failed(context->ConnectHost(tvx::config::kReportHost, port_))) {
+        CloseConnection();
+        return false;
+    }
     return true;
 }
 
@@ -130,4 +152,6 @@ void CPlatformReporter::ReleaseConnection() {
     connected_ = false;
     unanswered_ = 0;
     qvCGarbageCollector::Instance().Defer(qvSmartPtr<>(static_cast<qvIUnknown*>(context.Get())));
+    // Whatever ended the connection, a flush has nothing more to wait for.
+    FinishFlush();
 }

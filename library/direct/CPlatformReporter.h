@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 
 #include "library/direct/ReportRecord.h"
@@ -18,7 +19,8 @@
 // Owned by the direct downloader (one per downloader); runs on the worker
 // thread under the engine lock. Reports that cannot be sent (the host does not
 // resolve, refuses or times out) stay queued and go out with the next Report
-// that gets a connection. Deleting the reporter drops what is still queued.
+// that gets a connection, or with the flush at shutdown. Deleting the reporter
+// drops what is still queued.
 class CPlatformReporter final : public nwIAgentListener {
   public:
     static constexpr uint16_t kReportPort = 54547;
@@ -32,6 +34,12 @@ class CPlatformReporter final : public nwIAgentListener {
     // Copies count records into the queue and sends them (now when connected,
     // else once the connection is made).
     void Report(uint32_t count, const ReportRecord* records);
+
+    // Sends what is queued (connecting again if a failed attempt left
+    // reports behind) and calls done once the connection has ended: every
+    // message answered, or the host refused, timed out or closed. At once when
+    // nothing is queued or no connection can be started. Never waits.
+    void Flush(std::function<void()> done);
 
     // The report host's port; tests point it at their own host.
     void SetPort(uint16_t port) { port_ = port; }
@@ -58,6 +66,7 @@ class CPlatformReporter final : public nwIAgentListener {
     void SendQueue();
     void CloseConnection();
     void ReleaseConnection();
+    void FinishFlush();
 
     qvSmartPtr<cpCQoSContext> connection_;
     qvIAgentLayer* layer_ = nullptr;
@@ -66,4 +75,6 @@ class CPlatformReporter final : public nwIAgentListener {
     uint32_t unanswered_ = 0;
     uint16_t port_ = kReportPort;
     std::deque<PendingReport> queue_;
+    // Waits for the connection to end while a flush runs.
+    std::function<void()> flushDone_;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "library/api/TarvoLib.h"
@@ -39,6 +40,11 @@ class CJobDownloader {
     bool TickRunning() const { return static_cast<bool>(tickTimer_); }
     // The one-second tick: each held job's Tick, then its progress event.
     void RunTick();
+    // At shutdown: tries to deliver what is queued for a report host and calls
+    // done once nothing more will go out (at once when nothing is queued). It
+    // never waits; done runs later on the worker thread, or not at all if the
+    // downloader goes first.
+    virtual void FlushReports(std::function<void()> done) { done(); }
 
   protected:
     virtual ResultCode Begin(CJob* job) = 0;

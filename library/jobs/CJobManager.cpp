@@ -61,6 +61,15 @@ ResultCode CJobManager::SetUp(HostWindow window, EventCallback callback, uintptr
     return result::kSuccess;
 }
 
+void CJobManager::FlushReports(std::function<void()> done) {
+    std::lock_guard guard(*lock_);
+    // Only the direct path has a reporter; the engine reports on its own.
+    if (direct_)
+        direct_->FlushReports(std::move(done));
+    else
+        done();
+}
+
 void CJobManager::ShutdownNetwork() {
     std::lock_guard guard(*lock_);
     if (ostra_)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,6 +66,10 @@ class CJobManager final : public IJobDownloadEventListener,
     ResultCode GetJobMessageLength(JobHandle handle, int32_t* length);
     ResultCode GetJobMessage(JobHandle handle, JobMessage* message);
 
+    // On the worker thread, before its loop is told to end: lets the
+    // downloaders deliver their queued reports; done runs once they are out
+    // or given up (see CJobDownloader::FlushReports).
+    void FlushReports(std::function<void()> done);
     // When the worker's loop has ended.
     void ShutdownNetwork();
 

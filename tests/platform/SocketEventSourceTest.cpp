@@ -25,7 +25,7 @@ struct RecordingSink final : platform::ISocketEventSink {
     void OnSocketEvent(int slot, SocketEvent event, int) override {
         events.push_back({slot, event});
     }
-    void OnDeferred(int slot, const void* record) override { deferred.push_back({slot, record}); }
+    void OnDeferred(int slot, uint64_t token) override { deferred.push_back({slot, token}); }
     int Count(SocketEvent event) const {
         int n = 0;
         for (const auto& e : events)
@@ -33,7 +33,7 @@ struct RecordingSink final : platform::ISocketEventSink {
         return n;
     }
     std::vector<std::pair<int, SocketEvent>> events;
-    std::vector<std::pair<int, const void*>> deferred;
+    std::vector<std::pair<int, uint64_t>> deferred;
 };
 
 class SocketEventSourceTest : public ::testing::Test {
@@ -195,17 +195,17 @@ TEST_F(SocketEventSourceTest, RefusedConnectIsItsOwnEventAndUnregisteredSlotsAre
 }
 
 TEST_F(SocketEventSourceTest, DeferredEventsArriveOnePerTurnAndNotAfterTheSourceIsGone) {
-    int records[3];
-    for (int& r : records)
-        source->PostDeferred(2, &r);
+    const uint64_t tokens[3] = {11, 12, 13};
+    for (uint64_t token : tokens)
+        source->PostDeferred(2, token);
     loop.RunOnce(0);
     EXPECT_EQ(sink.deferred.size(), 1u);
     loop.RunOnce(0);
     loop.RunOnce(0);
     ASSERT_EQ(sink.deferred.size(), 3u);
-    EXPECT_EQ(sink.deferred[2], (std::pair<int, const void*>{2, &records[2]}));
+    EXPECT_EQ(sink.deferred[2], (std::pair<int, uint64_t>{2, tokens[2]}));
 
-    source->PostDeferred(2, &records[0]);
+    source->PostDeferred(2, tokens[0]);
     source.reset();
     loop.RunOnce(0);
     EXPECT_EQ(sink.deferred.size(), 3u);

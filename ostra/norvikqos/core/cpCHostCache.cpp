@@ -38,6 +38,15 @@ cpCHostCache::HostEntry* cpCHostCache::Find(const char* hostName, uint16_t port)
 }
 
 void cpCHostCache::ResolveEntry(HostEntry& entry) {
+    std::vector<uint32_t> ips;
+    platform::ResolveAll(entry.hostName.c_str(), ips);
+    ApplyResolution(entry, ips);
+}
+
+// The list after a lookup: what worked, then what is new, then what failed in
+// the last 30 seconds. "Now" is when the answer is in, which is what the
+// 5-second rule and the failure memory count from.
+void cpCHostCache::ApplyResolution(HostEntry& entry, const std::vector<uint32_t>& ips) {
     const uint32_t now = platform::Clock().CalendarSeconds();
 
     std::vector<AddressRecord> good;
@@ -51,8 +60,6 @@ void cpCHostCache::ResolveEntry(HostEntry& entry) {
     }
 
     std::vector<AddressRecord> fresh;
-    std::vector<uint32_t> ips;
-    platform::ResolveAll(entry.hostName.c_str(), ips);
     const auto holds = [](const std::vector<AddressRecord>& group, uint32_t ip) {
         return std::any_of(group.begin(), group.end(),
                            [ip](const AddressRecord& r) { return r.ip == ip; });
@@ -66,6 +73,84 @@ void cpCHostCache::ResolveEntry(HostEntry& entry) {
     entry.addresses = std::move(good);
     entry.addresses.insert(entry.addresses.end(), fresh.begin(), fresh.end());
     entry.addresses.insert(entry.addresses.end(), failed.begin(), failed.end());
+}
+
+bool cpCHostCache::Pick(const HostEntry& entry, uint32_t& ip) {
+    const auto goodRecord = std::find_if(entry.addresses.begin(), entry.addresses.end(),
+                                         [](const AddressRecord& r) { return r.good; });
+    const auto chosen = goodRecord != entry.addresses.end() ? goodRecord : entry.addresses.begin();
+    if (chosen == entry.addresses.end())
+        return false;
+    ip = chosen->ip;
+    return true;
+}
+
+cpEHostLookup cpCHostCache::Lookup(const char* hostName, uint16_t port, uint32_t& ip,
+                                   cpHostAnswer answer) {
+    ip = 0;
+    if (!hostName || !*hostName)
+        return cpEHostLookup::kNoAddress;
+    const std::string key = MakeKey(hostName, port);
+    auto [it, made] = entries_.try_emplace(key);
+    HostEntry& entry = it->second;
+    if (made) {
+        entry.hostName = hostName;
+        entry.port = port;
+    }
+    // An address that worked is handed out at once, even while a lookup runs.
+    const auto goodRecord = std::find_if(entry.addresses.begin(), entry.addresses.end(),
+                                         [](const AddressRecord& r) { return r.good; });
+    if (goodRecord != entry.addresses.end()) {
+        ip = goodRecord->ip;
+        return cpEHostLookup::kAddress;
+    }
+    if (entry.lookup == 0 && !made) {
+        const uint32_t now = platform::Clock().CalendarSeconds();
+        if (static_cast<uint32_t>(now - entry.lastResolution) < kReresolveSeconds)
+            return Pick(entry, ip) ? cpEHostLookup::kAddress : cpEHostLookup::kNoAddress;
+    }
+    if (!service_) {
+        ResolveEntry(entry);
+        return Pick(entry, ip) ? cpEHostLookup::kAddress : cpEHostLookup::kNoAddress;
+    }
+    if (answer)
+        entry.waiters.push_back(std::move(answer));
+    if (entry.lookup == 0) {
+        const uint64_t lookup = ++lastLookup_;
+        entry.lookup = lookup;
+        // The entry is found again by its key: entries are never removed, but
+        // the answer must not hold on to a map node across the lookup.
+        service_->Lookup(entry.hostName,
+                         [this, key, lookup](bool, const std::vector<uint32_t>& ips) {
+                             OnLookupDone(key, lookup, ips);
+                         });
+    }
+    return cpEHostLookup::kPending;
+}
+
+void cpCHostCache::OnLookupDone(const std::string& key, uint64_t lookup,
+                                const std::vector<uint32_t>& ips) {
+    const auto it = entries_.find(key);
+    if (it == entries_.end() || it->second.lookup != lookup)
+        return;
+    HostEntry& entry = it->second;
+    entry.lookup = 0;
+    ApplyResolution(entry, ips);
+    uint32_t ip = 0;
+    const bool resolved = Pick(entry, ip);
+    // Taken out first: a waiter may start the next lookup of this entry.
+    std::vector<cpHostAnswer> waiters = std::move(entry.waiters);
+    entry.waiters.clear();
+    for (auto& waiter : waiters)
+        waiter(resolved, ip);
+}
+
+void cpCHostCache::SetLookupService(cpIHostLookupService* service) {
+    service_ = service;
+    for (auto& [key, entry] : entries_) {
+        entry.lookup = 0;
+        entry.waiters.clear();
+    }
 }
 
 bool cpCHostCache::Resolve(const char* hostName, uint16_t port, uint32_t& ip) {

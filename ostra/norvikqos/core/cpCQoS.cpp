@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "ostra/norvikqos/core/cpCHostLookup.h"
 #include "ostra/norvikqos/core/cpCQoSContext.h"
 #include "ostra/norvikqos/core/cpSocketOps.h"
 #include "platform/EventLoop.h"
@@ -14,8 +15,10 @@ cpCQoS* gInstance = nullptr;
 
 cpCQoS::cpCQoS(qvSmartPtr<cpCMutex> lock, platform::EventLoop* loop) : lock_(std::move(lock)) {
     gInstance = this;
-    if (loop && loop->IsValid())
+    if (loop && loop->IsValid()) {
         source_ = std::make_unique<platform::SocketEventSource>(*loop, *this);
+        lookup_ = std::make_unique<cpCHostLookup>(*loop, lock_);
+    }
     if (secondTimer_.CreateInstance(qvClassId::kTimer) &&
         qv::Failed(secondTimer_->Start(kSecondMs, &OnSecondTimer, this,
                                        cpTimerTag::kBandwidthSecond, lock_)))
@@ -23,6 +26,8 @@ cpCQoS::cpCQoS(qvSmartPtr<cpCMutex> lock, platform::EventLoop* loop) : lock_(std
 }
 
 cpCQoS::~cpCQoS() {
+    // Waiting contexts get no answer once the registry is going.
+    lookup_.reset();
     if (secondTimer_) {
         secondTimer_->Stop();
         secondTimer_.Reset();
@@ -130,11 +135,11 @@ void cpCQoS::OnSocketEvent(int slot, platform::SocketEvent event, int) {
     }
 }
 
-void cpCQoS::OnDeferred(int slot, const void* record) {
+void cpCQoS::OnDeferred(int slot, uint64_t recordSerial) {
     std::lock_guard guard(*lock_);
     qvSmartPtr<cpCQoSContext> context(ContextAt(slot));
     if (context)
-        context->OnDeferredEvent(static_cast<const cpSocketRecord*>(record));
+        context->OnDeferredEvent(recordSerial);
 }
 
 void cpCQoS::OnSecond() {

@@ -13,6 +13,7 @@ namespace platform {
 class EventLoop;
 }
 
+class cpCHostLookup;
 class cpCQoSContext;
 
 // The socket registry: a table of 64 slots mapping each registered socket to
@@ -67,7 +68,7 @@ class cpCQoS final : public platform::ISocketEventSink {
     void LockEngine() override { lock_->Lock(); }
     void UnlockEngine() override { lock_->Unlock(); }
     void OnSocketEvent(int slot, platform::SocketEvent event, int error) override;
-    void OnDeferred(int slot, const void* record) override;
+    void OnDeferred(int slot, uint64_t recordSerial) override;
 
   private:
     static void OnSecondTimer(void* self);
@@ -76,6 +77,8 @@ class cpCQoS final : public platform::ISocketEventSink {
     qvSmartPtr<cpCMutex> lock_;
     qvSmartPtr<cpCTimer> secondTimer_;
     std::unique_ptr<platform::SocketEventSource> source_;
+    // Host names are looked up off the loop while there is one.
+    std::unique_ptr<cpCHostLookup> lookup_;
     qvSmartPtr<cpCQoSContext> slots_[kSlotCount];
     int32_t nextSlot_ = 0;
     Budget budget_;

@@ -1,6 +1,9 @@
 #include "ostra/norvikqos/core/cpCQoSContext.h"
 
+#include <atomic>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 #include "ostra/norvikqos/core/cpCHostCache.h"
 #include "ostra/norvikqos/core/cpCQoS.h"
@@ -8,7 +11,20 @@
 
 namespace st = qvContextState;
 
+namespace {
+
+// Contexts waiting for a host lookup, by lookup id. A lookup's answer comes
+// later and finds its context here, or finds that it has stopped waiting or
+// is gone: an id is never reused, a freed context's address may be. Its own
+// mutex, since the last reference to a context may go off the worker.
+std::mutex gWaitingMutex;
+std::unordered_map<uint64_t, cpCQoSContext*> gWaiting;
+std::atomic<uint64_t> gLastLookupId{0};
+
+}  // namespace
+
 cpCQoSContext::~cpCQoSContext() {
+    StopWaitingForHost();
     StopConnectTimer();
     layers_.clear();
     queue_.clear();
@@ -122,6 +138,66 @@ qvResult cpCQoSContext::ConnectAddress(const cpAddress& address) {
     return Connect(address);
 }
 
+qvResult cpCQoSContext::ConnectHost(const char* hostName, uint16_t port) {
+    if (state_ != st::kSocketReady || !hostName || !*hostName || qv::Failed(SetHostName(hostName)))
+        return qv::kFail;
+    const uint64_t id = ++gLastLookupId;
+    uint32_t ip = 0;
+    const cpEHostLookup found = cpCHostCache::Instance().Lookup(
+        hostName, port, ip,
+        [id](bool resolved, uint32_t answer) { OnHostAnswer(id, resolved, answer); });
+    if (found == cpEHostLookup::kNoAddress)
+        return qv::kFail;
+    remote_ = cpAddress{ip, port};
+    if (found == cpEHostLookup::kAddress)
+        return Connect(remote_);
+    {
+        std::lock_guard guard(gWaitingMutex);
+        gWaiting.emplace(id, this);
+    }
+    lookupId_ = id;
+    state_ = st::kResolving;
+    // A name server that never answers ends the attempt like a connect that
+    // never completes.
+    StartConnectTimer();
+    return qv::kOk;
+}
+
+void cpCQoSContext::OnHostAnswer(uint64_t lookupId, bool resolved, uint32_t ip) {
+    qvSmartPtr<cpCQoSContext> context;
+    {
+        std::lock_guard guard(gWaitingMutex);
+        const auto it = gWaiting.find(lookupId);
+        if (it == gWaiting.end())
+            return;
+        context = qvSmartPtr<cpCQoSContext>(it->second);
+    }
+    context->OnHostResolved(resolved, ip);
+}
+
+void cpCQoSContext::OnHostResolved(bool resolved, uint32_t ip) {
+    StopWaitingForHost();
+    if (state_ != st::kResolving)
+        return;
+    StopConnectTimer();
+    if (!resolved) {
+        OnHostUnreachable();
+        return;
+    }
+    remote_.ip = ip;
+    state_ = st::kSocketReady;
+    // The connect gets its own timeout, as one started with an address has.
+    Connect(remote_);
+}
+
+void cpCQoSContext::StopWaitingForHost() {
+    if (lookupId_ == 0)
+        return;
+    std::lock_guard guard(gWaitingMutex);
+    gWaiting.erase(lookupId_);
+    lookupId_ = 0;
+}
+
 void cpCQoSContext::StartConnectTimer() {
     StopConnectTimer();
     cpCQoS* registry = cpCQoS::Instance();
@@ -150,6 +226,7 @@ void cpCQoSContext::OnConnectTimer(void* self) {
 }
 
 void cpCQoSContext::ConnectFailed() {
+    StopWaitingForHost();
     state_ = st::kConnectFailed;
     StopConnectTimer();
     if (record_)
@@ -300,6 +377,7 @@ qvResult cpCQoSContext::Close() {
         return qv::kOk;
     // Unregistering drops the slot's reference, which may be the last one.
     qvSmartPtr<cpCQoSContext> self(this);
+    StopWaitingForHost();
     StopConnectTimer();
     state_ = st::kClosing;
     if (record_) {
@@ -330,8 +408,8 @@ void cpCQoSContext::QueueDeferred(int32_t code) {
     cpSock::PostDeferred(record_.get());
 }
 
-void cpCQoSContext::OnDeferredEvent(const cpSocketRecord* record) {
-    if (!record_ || record != record_.get() || deferred_.empty())
+void cpCQoSContext::OnDeferredEvent(uint64_t recordSerial) {
+    if (!record_ || record_->serial != recordSerial || deferred_.empty())
         return;
     qvSmartPtr<cpCQoSContext> self(this);
     const int32_t code = deferred_.front();

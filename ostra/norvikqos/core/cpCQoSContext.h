@@ -58,6 +58,7 @@ class cpCQoSContext final : public qvTAtomicUnknown<qvIQoSContext> {
     qvResult SetHostName(const char* name) override;
     qvResult ReportAddressGood() override;
     qvResult ReportAddressFailed() override;
+    qvResult ConnectHost(const char* hostName, uint16_t port) override;
 
     // Puts a layer made elsewhere on the stack (PushLayer makes it through the
     // class factory first). Fails when the object has no net-stack face.
@@ -70,7 +71,9 @@ class cpCQoSContext final : public qvTAtomicUnknown<qvIQoSContext> {
     void OnClosed(bool byPeer);
     void OnConnectRefused();
     void OnHostUnreachable();
-    void OnDeferredEvent(const cpSocketRecord* record);
+    // recordSerial names the record the event was queued for; an event for
+    // a record that has since been closed is dropped.
+    void OnDeferredEvent(uint64_t recordSerial);
     void PerSecond(cpQoSTotals& totals);
 
     // Read access for users and tests.
@@ -99,6 +102,11 @@ class cpCQoSContext final : public qvTAtomicUnknown<qvIQoSContext> {
     };
 
     static void OnConnectTimer(void* self);
+    // The host cache's answer for the lookup with this id; nothing when its
+    // context has stopped waiting or is gone.
+    static void OnHostAnswer(uint64_t lookupId, bool resolved, uint32_t ip);
+    void OnHostResolved(bool resolved, uint32_t ip);
+    void StopWaitingForHost();
     void StartConnectTimer();
     void StopConnectTimer();
     void ConnectFailed();
@@ -132,4 +140,6 @@ class cpCQoSContext final : public qvTAtomicUnknown<qvIQoSContext> {
     int32_t periodic_[4] = {};
     char hostName_[kHostNameSize] = {};
     std::deque<int32_t> deferred_;
+    // Non-zero while the context waits for a host lookup.
+    uint64_t lookupId_ = 0;
 };

@@ -38,8 +38,10 @@ void cpCTimer::Rearm(bool restart) {
     } else {
         ++fireCount_;
     }
-    const uint32_t t = anchor_.milliseconds + interval_ * fireCount_;
-    due_.seconds = anchor_.seconds + t / 1000;
+    // 64-bit: interval x count passes 32 bits after 49.7 days of a one-second
+    // timer, and a wrapped offset would put every later firing in the past.
+    const uint64_t t = anchor_.milliseconds + uint64_t{interval_} * fireCount_;
+    due_.seconds = anchor_.seconds + static_cast<uint32_t>(t / 1000);
     due_.milliseconds = static_cast<uint16_t>(t % 1000);
 }
 

@@ -200,7 +200,7 @@ qvResult PostDeferred(cpSocketRecord* record) {
         return qv::kBadArgument;
     if (!Registered(record))
         return qv::kFail;
-    record->window->PostDeferred(record->eventSlot, record);
+    record->window->PostDeferred(record->eventSlot, record->serial);
     return qv::kOk;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -13,7 +14,7 @@ class SocketEventSource;
 // One platform socket with what the socket core keeps about it. The record owns
 // its handle: dropping the record closes the socket, so no path leaks one.
 struct cpSocketRecord {
-    cpSocketRecord() = default;
+    cpSocketRecord() : serial(NextSerial()) {}
     ~cpSocketRecord() { platform::sock::Close(handle); }
     cpSocketRecord(const cpSocketRecord&) = delete;
     cpSocketRecord& operator=(const cpSocketRecord&) = delete;
@@ -27,6 +28,15 @@ struct cpSocketRecord {
     // The registry slot whose events carry this socket; -1 when not registered.
     int32_t eventSlot = -1;
     platform::SocketEventSource* window = nullptr;
+    // Names this record in deferred deliveries: a record made after this one
+    // was freed may sit at the same address, but never has the same serial.
+    const uint64_t serial;
+
+  private:
+    static uint64_t NextSerial() {
+        static std::atomic<uint64_t> last{0};
+        return ++last;
+    }
 };
 
 using cpSocketRecordPtr = std::unique_ptr<cpSocketRecord>;

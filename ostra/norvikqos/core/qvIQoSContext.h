@@ -44,6 +44,8 @@ constexpr int32_t kReceiving = 7;
 constexpr int32_t kIdle = 8;
 constexpr int32_t kClosing = 9;
 constexpr int32_t kClosed = 10;
+// The host name is being looked up; the connect follows with its address.
+constexpr int32_t kResolving = 11;
 }  // namespace qvContextState
 
 // Timeout kinds of SetTimeout.
@@ -96,4 +98,12 @@ class qvIQoSContext : public qvIUnknown {
     virtual qvResult SetHostName(const char* name) = 0;
     virtual qvResult ReportAddressGood() = 0;
     virtual qvResult ReportAddressFailed() = 0;
+    // Only in the socket-ready state. Sets the host name, asks the host address
+    // cache for an address of hostName and connects to it. When the cache must
+    // look the name up first, the context waits in the resolving state (its
+    // connect timeout runs meanwhile) and the calling thread does not: a name
+    // that does not resolve then ends like an unreachable host. Fails at once
+    // for an empty name, a name of 256 characters or more, or a name the cache
+    // already knows does not resolve.
+    virtual qvResult ConnectHost(const char* hostName, uint16_t port) = 0;
 };

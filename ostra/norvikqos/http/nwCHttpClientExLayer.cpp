@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "ostra/norvikqos/core/cpCHostCache.h"
 #include "ostra/norvikqos/core/qvIQoSContext.h"
 #include "ostra/norvikqos/http/SplitUrl.h"
 #include "ostra/norvikqos/object/qvClassFactory.h"
@@ -28,9 +27,6 @@ qvResult nwCHttpClientExLayer::Open(const char* url) {
     nwSplitUrlParts parts;
     if (qv::Failed(SplitUrl(url, parts)))
         return qv::kLayerFail;
-    uint32_t ip = 0;
-    if (!cpCHostCache::Instance().Resolve(parts.host.CStr(), parts.port, ip))
-        return qv::kLayerFail;
     if (parts.kind == nwEUrlKind::kSecure) {
         qvSmartPtr<> tls;
         // Without TLS below, the request would go out in clear to a TLS port.
@@ -41,10 +37,11 @@ qvResult nwCHttpClientExLayer::Open(const char* url) {
     requestPath_ = parts.path;
     store_.SetHeader("Host", parts.host.CStr());
     ClearWatchFlags(2);
-    SetHostName(parts.host.CStr());
-    const cpAddress address{ip, parts.port};
-    SetRemoteAddress(address);
-    Connect(address);
+    // The host cache answers at once or looks the name up off this thread; a
+    // name that then does not resolve reaches the listener as an unreachable
+    // host.
+    if (qv::Failed(context_->ConnectHost(parts.host.CStr(), parts.port)))
+        return qv::kLayerFail;
     return qv::kLayerOk;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "LibraryHarness.h"
+#include "PlatformSessionHarness.h"
 #include "library/common/Log.h"
 #include "library/direct/CPlatFormDownloader.h"
 #include "library/direct/CPlatformReporter.h"
@@ -283,6 +284,65 @@ TEST_F(DirectDownloadTest, NetworkDownAndUpAndAStopInTheMiddle) {
         EXPECT_NE(line.find("slow.bin"), std::string::npos) << line;
         EXPECT_EQ(line.find("\"bytes\":0,"), std::string::npos) << line;
     }
+}
+
+// A launcher quits right after the installer starts: the reports of the job
+// must be out when TarvoLib_Finalize returns, and a report host that is down
+// or silent must not hold shutdown for long.
+TEST_F(DirectDownloadTest, FinalizeRightAfterCompletionDeliversEveryReport) {
+    ASSERT_TRUE(reports_);
+    std::vector<std::string> urls;
+    for (int i = 0; i < 3; ++i) {
+        const std::string name = "r" + std::to_string(i) + ".bin";
+        ASSERT_TRUE(nginx_.WritePatternFile(name, 1000u * (i + 1), static_cast<uint32_t>(i + 1)));
+        urls.push_back(nginx_.HttpUrl("/" + name));
+    }
+    const JobHandle job = MakeJob(urls);
+    ASSERT_EQ(TarvoLib_StartJob2(job, 1), result::kSuccess);
+    ASSERT_EQ(host_.WaitForCallback({event::kJobCompleted}, 20000), event::kJobCompleted);
+    EXPECT_EQ(TarvoLib_Finalize(), result::kSuccess);
+    // Already in the host's file: the flush waited for the host's answer.
+    const std::vector<std::string> lines = reports_->Lines();
+    ASSERT_EQ(lines.size(), 3u);
+    for (size_t i = 0; i < lines.size(); ++i)
+        EXPECT_NE(lines[i].find("\"bytes\":" + std::to_string(1000 * (i + 1))), std::string::npos)
+            << lines[i];
+}
+
+TEST_F(DirectDownloadTest, FinalizeWithTheReportHostDownOrSilentStillEndsSoon) {
+    // A listener that takes the connection and never answers.
+    const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(silent, 8), 0);
+    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    ASSERT_TRUE(nginx_.WritePatternFile("q.bin", 5000, 9));
+
+    for (const uint16_t port : {tvxtest::DeadPort(), ntohs(address.sin_port)}) {
+        SCOPED_TRACE(port);
+        if (!CDownloadLibThread::Instance()) {
+            ASSERT_EQ(TarvoLib_Initialize(&host_, &RecordingHost::Callback,
+                                          reinterpret_cast<uintptr_t>(&host_)),
+                      result::kSuccess);
+        }
+        host_.Clear();
+        {
+            std::lock_guard guard(Manager().Lock());
+            auto* direct = dynamic_cast<CPlatFormDownloader*>(Manager().DirectDownloader());
+            ASSERT_NE(direct, nullptr);
+            direct->Reporter().SetPort(port);
+        }
+        const JobHandle job = MakeJob({nginx_.HttpUrl("/q.bin")});
+        ASSERT_EQ(TarvoLib_StartJob2(job, 1), result::kSuccess);
+        ASSERT_EQ(host_.WaitForCallback({event::kJobCompleted}, 20000), event::kJobCompleted);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(TarvoLib_Finalize(), result::kSuccess);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
+    }
+    ::close(silent);
 }
 
 }  // namespace

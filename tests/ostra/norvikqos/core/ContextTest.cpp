@@ -11,6 +11,7 @@
 #include "ostra/norvikqos/core/cpCHostCache.h"
 #include "ostra/norvikqos/core/cpCQoS.h"
 #include "platform/Resolver.h"
+#include "support/HeldResolver.h"
 
 using namespace nettest;
 namespace st = qvContextState;
@@ -243,7 +244,7 @@ TEST_F(ContextTest, DeferredEventForAnotherOrClosedRecordIsDropped) {
     auto c = Connect(qvWatch::kSocketError);
     c.context->RaiseError();
     cpSocketRecord stranger;
-    c.context->OnDeferredEvent(&stranger);  // meant for another socket: the queue stays
+    c.context->OnDeferredEvent(stranger.serial);  // meant for another socket: the queue stays
     EXPECT_TRUE(c.layer->log.empty());
     ASSERT_TRUE(RunUntil([&] { return StateOf(c.context.Get()) == st::kClosed; }));
     EXPECT_EQ(c.layer->log, (std::vector<std::string>{"event:32", "closed"}));
@@ -332,6 +333,92 @@ TEST_F(ContextTest, RateMetersCountOnlyWhenWatched) {
     c.context->ClearWatchFlags(qvWatch::kCountSent);
     EXPECT_EQ(c.context->GetSendRate(rate), qv::kFail);
     platform::sock::Close(c.peer);
+}
+
+TEST_F(ContextTest, ConnectByNameWaitsWithoutBlockingAndLateAnswersFindNoFreedContext) {
+    tvxtest::HeldResolver resolver;
+    const char* host = "ctx-wait.test";
+    TestLayer* first = nullptr;
+    TestLayer* second = nullptr;
+    TestLayer* closed = nullptr;
+    auto a = MakeContext(qvWatch::kConnectFailed, &first);
+    auto b = MakeContext(qvWatch::kConnectFailed, &second);
+    auto c = MakeContext(qvWatch::kConnectFailed, &closed);
+    auto gone = MakeContext(qvWatch::kConnectFailed);
+    for (cpCQoSContext* context : {a.Get(), b.Get(), c.Get(), gone.Get()}) {
+        EXPECT_EQ(context->ConnectHost(host, listener.Port()), qv::kOk);
+        EXPECT_EQ(StateOf(context), st::kResolving);
+    }
+    const char* name = nullptr;
+    a->GetHostName(&name);
+    EXPECT_STREQ(name, host);
+    ASSERT_TRUE(resolver.WaitForLookups(host));
+    c->Close();
+    gone->Close();
+    gone.Reset();  // freed while its lookup runs
+
+    resolver.Release();
+    ASSERT_TRUE(RunUntil([&] { return !first->log.empty() && !second->log.empty(); }));
+    EXPECT_EQ(first->log, (std::vector<std::string>{"connected"}));
+    EXPECT_EQ(second->log, (std::vector<std::string>{"connected"}));
+    EXPECT_EQ(closed->log, (std::vector<std::string>{"closed"}));
+    EXPECT_EQ(resolver.Lookups(host), 1);  // one lookup served every waiter
+    const cpAddress* remote = nullptr;
+    a->GetRemoteAddress(remote);
+    EXPECT_EQ(remote->ip, kLoopback);
+    EXPECT_EQ(remote->port, listener.Port());
+    for (int i = 0; i < 2; ++i)
+        platform::sock::Close(listener.Accept());
+
+    // Known now: the next connection to the host connects without a lookup.
+    TestLayer* third = nullptr;
+    auto d = MakeContext(0, &third);
+    EXPECT_EQ(d->ConnectHost(host, listener.Port()), qv::kOk);
+    EXPECT_NE(StateOf(d.Get()), st::kResolving);
+    ASSERT_TRUE(RunUntil([&] { return !third->log.empty(); }));
+    EXPECT_EQ(third->log, (std::vector<std::string>{"connected"}));
+    EXPECT_EQ(resolver.Lookups(host), 1);
+    platform::sock::Close(listener.Accept());
+}
+
+TEST_F(ContextTest, NameServerThatNeverAnswersEndsAtTheConnectTimeout) {
+    tvxtest::HeldResolver resolver;
+    TestLayer* layer = nullptr;
+    auto context = MakeContext(qvWatch::kConnectFailed, &layer);
+    ASSERT_EQ(context->ConnectHost("ctx-hang.test", listener.Port()), qv::kOk);
+    ASSERT_TRUE(resolver.WaitForLookups("ctx-hang.test"));
+    AdvanceAndTick(4980);
+    Spin(5);
+    EXPECT_EQ(StateOf(context.Get()), st::kResolving);
+    AdvanceAndTick(20);
+    EXPECT_EQ(StateOf(context.Get()), st::kConnectFailed);
+    ASSERT_TRUE(RunUntil([&] { return StateOf(context.Get()) == st::kClosed; }));
+    EXPECT_EQ(layer->log, (std::vector<std::string>{"event:1", "closed"}));
+    // The answer that comes after all changes nothing.
+    resolver.Release();
+    Spin(20);
+    EXPECT_EQ(layer->log, (std::vector<std::string>{"event:1", "closed"}));
+}
+
+TEST_F(ContextTest, NameThatDoesNotResolveEndsLikeAnUnreachableHost) {
+    tvxtest::HeldResolver resolver;
+    const char* host = "nowhere.ctx.test";
+    TestLayer* layer = nullptr;
+    auto context = MakeContext(qvWatch::kConnectFailed, &layer);
+    ASSERT_EQ(context->ConnectHost(host, 80), qv::kOk);
+    ASSERT_TRUE(resolver.WaitForLookups(host));
+    resolver.Release();
+    ASSERT_TRUE(RunUntil([&] { return StateOf(context.Get()) == st::kClosed; }));
+    EXPECT_EQ(layer->log, (std::vector<std::string>{"failed", "event:1", "closed"}));
+    // Within five seconds the cache answers from what it knows, at once.
+    auto again = MakeContext(qvWatch::kConnectFailed);
+    EXPECT_EQ(again->ConnectHost(host, 80), qv::kFail);
+    EXPECT_EQ(StateOf(again.Get()), st::kSocketReady);
+    EXPECT_EQ(resolver.Lookups(host), 1);
+    // Bad names and states are refused.
+    EXPECT_EQ(again->ConnectHost("", 80), qv::kFail);
+    EXPECT_EQ(again->ConnectHost(std::string(256, 'h').c_str(), 80), qv::kFail);
+    EXPECT_EQ(context->ConnectHost("ctx-wait.test", 80), qv::kFail);  // closed
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ TEST_F(QoSRegistryTest, EventsForUnknownSlotsAreIgnored) {
     EXPECT_EQ(registry.ContextAt(-1), nullptr);
     registry.OnSocketEvent(70, platform::SocketEvent::Readable, 0);
     registry.OnSocketEvent(5, platform::SocketEvent::ClosedByPeer, 0);  // empty slot
-    registry.OnDeferred(70, context->Record());
+    registry.OnDeferred(70, context->Record()->serial);
     EXPECT_EQ(StateOf(context.Get()), qvContextState::kSocketReady);
     EXPECT_EQ(registry.ContextAt(0), context.Get());
 }

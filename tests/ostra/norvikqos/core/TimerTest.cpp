@@ -117,4 +117,22 @@ TEST_F(TimerTest, TimerStoppedByAnEarlierCallbackDoesNotFireInThatPass) {
     EXPECT_EQ(manager.RegistrationCount(), 0u);
 }
 
+// interval x firings passes 32 bits at the second firing of a 3e9 ms timer
+// (about 35 days); the schedule must carry on from the anchor, not from a
+// wrapped offset that lies in the past and fires at every tick.
+TEST_F(TimerTest, KeepsItsSchedulePastThirtyTwoBitsOfMilliseconds) {
+    constexpr uint32_t kInterval = 3000000000u;
+    int fired = 0;
+    auto timer = MakeTimer(kInterval, &Count, &fired);
+    // The manager's first pass sees no previous tick, so this step is no jump.
+    TickAt(10 + 3000000, 950);
+    ASSERT_EQ(fired, 1);
+    EXPECT_EQ(timer->Due().seconds, 10u + 6000000u);
+    EXPECT_EQ(timer->Due().milliseconds, 950u);
+    TickAt(10 + 3000001, 950);
+    TickAt(10 + 3000002, 900);
+    EXPECT_EQ(fired, 1);
+    timer->Stop();
+}
+
 }  // namespace
