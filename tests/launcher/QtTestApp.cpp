@@ -5,19 +5,21 @@
 #include <QPixmap>
 #include <QWidget>
 #include <cstdlib>
-#include <memory>
 
 namespace tvxtest {
 
 void EnsureQtApp() {
-    static std::unique_ptr<QApplication> app;
+    // Lives as long as the process and is never destroyed: destroyed by the
+    // exit handlers, after Qt's own globals, it crashes once dialogs or
+    // message boxes have been shown.
+    static QApplication* app = nullptr;
     if (app)
         return;
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     static int argc = 1;
     static char name[] = "launcher_tests";
     static char* argv[] = {name, nullptr};
-    app = std::make_unique<QApplication>(argc, argv);
+    app = new QApplication(argc, argv);
 }
 
 std::string SaveScreenshot(QWidget& widget, const std::string& name) {
