@@ -11,6 +11,9 @@
 #include <string_view>
 #include <vector>
 
+#include "launcher/core/FolderChooser.h"
+#include "launcher/core/IMessageBox.h"
+
 namespace launcher {
 
 // Messages a view delivers to the controller's HandleMessage, one at a time:
@@ -39,9 +42,6 @@ enum class Control : int {
     Notice = 1022,
     Agreement = 1025,
 };
-
-enum class MessageButtons { Ok, YesNo, RetryCancel };
-enum class MessageAnswer { Ok, Yes, No, Retry, Cancel };
 
 // The nine display strings, copied into their labels all at once on refresh.
 struct DisplayStrings {
@@ -72,8 +72,10 @@ class IDownloaderView {
   public:
     virtual ~IDownloaderView() = default;
 
-    // A modal message box with the game title as caption.
-    virtual MessageAnswer ShowMessage(std::string_view text, MessageButtons buttons) = 0;
+    // The view's modal message boxes (the controller passes the game title as
+    // caption) and its folder browser.
+    virtual IMessageBox& MessageBox() = 0;
+    virtual IFolderBrowser& FolderBrowser() = 0;
     virtual void SetTitle(std::string_view title) = 0;
     virtual void EnableControl(Control control, bool enabled) = 0;
     virtual void ShowControl(Control control, bool shown) = 0;
@@ -87,9 +89,6 @@ class IDownloaderView {
     // Pictures, layout and visibility of an unpacked skin; the view becomes
     // visible. Elements whose pictures are missing stay plain.
     virtual void ApplySkin(const UnpackedSkin& skin) = 0;
-    // Asks for a download folder, starting at startFolder; nothing when the
-    // user cancels. The rules of an acceptable folder are the controller's.
-    virtual std::optional<std::string> BrowseForFolder(std::string_view startFolder) = 0;
     virtual ResumeAnswer RunResumeDialog() = 0;
     // Runs the wait dialog until the quit request ends it.
     virtual void RunWaitDialog() = 0;
