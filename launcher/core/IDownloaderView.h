@@ -81,6 +81,8 @@ class IDownloaderView {
     virtual void ShowControl(Control control, bool shown) = 0;
     virtual void SetChecked(Control control, bool checked) = 0;
     virtual bool IsChecked(Control control) const = 0;
+    // The tooltip of a control (the high-speed box's hint).
+    virtual void SetHint(Control control, std::string_view text) = 0;
     virtual void SetProgress(int percent) = 0;
     // Moves the notice label to where the installer step shows it.
     virtual void PlaceNoticeForInstall() = 0;
