@@ -363,6 +363,10 @@ MessageAnswer CTerminalView::Show(std::string_view caption, std::string_view tex
                                                  : "c (end of input)\n");
             return answer;
         }
+        // Typed answers echo on a terminal; a scripted one is shown here so
+        // that the output reads the same.
+        if (!::isatty(inputFd_))
+            Print(line + "\n");
         if (const std::optional<MessageAnswer> answer = AnswerOf(line, buttons))
             return *answer;
         Print(Prompt(buttons));
