@@ -42,6 +42,7 @@ class CDownloaderController {
 
     // For views that need to know where the flow stands.
     bool HasJob() const { return job_ != 0; }
+    JobHandle Job() const { return job_; }
     bool Finished() const { return finished_; }
     bool Installing() const { return installing_; }
     bool SkinApplied() const { return skinApplied_; }
