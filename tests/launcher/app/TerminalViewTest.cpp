@@ -133,7 +133,9 @@ TEST(TerminalView, DownloadsTheDemoGameThroughAPipeAndRunsTheInstaller) {
     PipedChild launcher(script);
     ASSERT_TRUE(launcher.Started());
 
-    ASSERT_TRUE(launcher.WaitFor("commands: start", 30s)) << launcher.Output();
+    // The refresh after the skin shows the folder and the first status line.
+    ASSERT_TRUE(launcher.WaitFor("0 Bytes/Sec  00:00:00  00:00:00  0%\n", 30s))
+        << launcher.Output();
     EXPECT_NE(launcher.Output().find("== Halvard2 =="), std::string::npos);
     EXPECT_NE(launcher.Output().find("skin: 22 files in "), std::string::npos);
     const std::string folder = platform::HomeFolder() + "Download/halvard2/";
