@@ -123,14 +123,17 @@ else
   # Scripted: answer the terminal view as a user would, line by line.
   coproc LAUNCHER { TVX_VIEW=terminal "${launcher[@]}" 2>&1; }
   launcher_pid=$LAUNCHER_PID
-  to_launcher=${LAUNCHER[1]}
-  while IFS= read -r line <&"${LAUNCHER[0]}"; do
+  # Copies of the coprocess's pipes: bash drops its own once the launcher ends,
+  # before the rest of its output (the installer's line) has been read.
+  exec {from_launcher}<&"${LAUNCHER[0]}" {to_launcher}>&"${LAUNCHER[1]}"
+  while IFS= read -r line <&"$from_launcher"; do
     printf '%s\n' "$line" | tee -a "$out"
     case $line in
       commands:*) echo start >&"$to_launcher" ;;
       *"지금 실행 하시겠습니까?"*) echo y >&"$to_launcher" ;;
     esac
   done
+  exec {from_launcher}<&- {to_launcher}>&-
   wait "$launcher_pid" || status=$?
   launcher_pid=
 fi
