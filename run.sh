@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Runs the demo: installs what is needed, builds, serves a generated demo game
-# with nginx on loopback, starts the report host, and downloads the game with
-# the terminal host of the library into a temporary folder.
+# Runs the demo: installs what is needed, builds tvx-launcher with the demo's
+# URLs, draws the demo skin, serves a generated demo game (its file list, the
+# skin and a demo installer) with nginx on loopback, starts the report host,
+# and runs the launcher with a temporary home, so that the game lands in a
+# temporary folder. The launcher shows its window when a display is there and
+# its terminal view otherwise. When standard input is not a terminal, run.sh
+# answers the terminal view itself: "start", then "y" to the completion
+# question, which runs the demo installer.
 #
-#   ./run.sh [options of tvx-demo-host, e.g. --mode 0]
+#   ./run.sh
 #
 # TVX_DEMO_PORT (default 18080) and TVX_DEMO_SIZES (default 4M,16M,64M,216M)
 # change the demo server's port and file sizes.
@@ -22,8 +27,10 @@ report_port=54547
 # demo, as GCC 12 reports false -Wrestrict positives at -O3.
 # The library's engine updater asks the demo server for its update manifest.
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTVX_WERROR=OFF \
+  -DTVX_FILELIST_URL="http://127.0.0.1:$port/fullinst/filelist.txt" \
+  -DTVX_SKIN_URL="http://127.0.0.1:$port/fullinst/img.zip" \
   -DTVX_UPDATE_SERVER_URL="http://127.0.0.1:$port" >/dev/null
-targets=(tvx-demo-host tvx-hashlist)
+targets=(tvx-launcher tvx-skin-maker tvx-hashlist)
 have_report_host=0
 if cmake --build "$build" --target help | grep -q '^tvx-report-host:'; then
   targets+=(tvx-report-host)
@@ -39,13 +46,14 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/tvx-demo-run.XXXXXX")
 server_pid=
 report_pid=
+launcher_pid=
 
 cleanup() {
   local pid
-  for pid in $report_pid $server_pid; do
+  for pid in $launcher_pid $report_pid $server_pid; do
     kill -TERM "$pid" 2>/dev/null || true
   done
-  for pid in $report_pid $server_pid; do
+  for pid in $launcher_pid $report_pid $server_pid; do
     wait "$pid" 2>/dev/null || true
   done
   rm -rf "$work"
@@ -67,6 +75,9 @@ wait_for() {
 
 # The game is kept in the build folder, so that a second run need not
 # generate it again.
+echo "== drawing the demo skin"
+"$build/tools/skin_maker/tvx-skin-maker" --out "$build/demo-skin" 2>/dev/null
+
 echo "== demo server on 127.0.0.1:$port"
 # The engine update is served once the engine program is built.
 update_args=()
@@ -75,7 +86,7 @@ if [ -x "$engine" ]; then
   update_args=(--engine "$engine" --hashlist "$build/tools/hashlist/tvx-hashlist")
 fi
 tools/demo_server/demo-server.sh --dir "$build/demo-server" --port "$port" --sizes "$sizes" \
-  "${update_args[@]}" >"$work/server.out" 2>&1 &
+  --skin "$build/demo-skin/img.zip" "${update_args[@]}" >"$work/server.out" 2>&1 &
 server_pid=$!
 if ! wait_for "$work/server.out" '^file list: ' "$server_pid"; then
   cat "$work/server.out" >&2
@@ -100,18 +111,48 @@ else
   echo "run.sh: note: tvx-report-host is not built yet; running without a report host" >&2
 fi
 
-echo "== downloading into $work/game"
+# A home of its own: the default download folder is ~/Download/halvard2/,
+# the remembered folder and the log go below it too. The window still finds
+# the display's authority file of the real home.
+home=$work/home
+game=$home/Download/halvard2
+mkdir -p "$home"
+export XAUTHORITY=${XAUTHORITY:-$HOME/.Xauthority}
+launcher=(env HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share"
+  "$build/launcher/tvx-launcher")
+out=$work/launcher.out
+
+echo "== running tvx-launcher (the game goes to $game)"
 started=$(date +%s%N)
 status=0
-"$build/tools/demo_host/tvx-demo-host" --list "$list_url" --dest "$work/game" "$@" || status=$?
+if [ -t 0 ]; then
+  "${launcher[@]}" 2>&1 | tee "$out" || status=$?
+else
+  # Scripted: answer the terminal view as a user would, line by line.
+  coproc LAUNCHER { TVX_VIEW=terminal "${launcher[@]}" 2>&1; }
+  launcher_pid=$LAUNCHER_PID
+  # Copies of the coprocess's pipes: bash drops its own once the launcher ends,
+  # before the rest of its output (the installer's line) has been read.
+  exec {from_launcher}<&"${LAUNCHER[0]}" {to_launcher}>&"${LAUNCHER[1]}"
+  while IFS= read -r line <&"$from_launcher"; do
+    printf '%s\n' "$line" | tee -a "$out"
+    case $line in
+      commands:*) echo start >&"$to_launcher" ;;
+      *"지금 실행 하시겠습니까?"*) echo y >&"$to_launcher" ;;
+    esac
+  done
+  exec {from_launcher}<&- {to_launcher}>&-
+  wait "$launcher_pid" || status=$?
+  launcher_pid=
+fi
 ended=$(date +%s%N)
 
 echo "== summary"
 files=0
 bytes=0
 same=0
-if [ -d "$work/game" ]; then
-  for path in "$work/game"/*; do
+if [ -d "$game" ]; then
+  for path in "$game"/*; do
     [ -f "$path" ] || continue
     files=$((files + 1))
     bytes=$((bytes + $(stat -c %s "$path")))
@@ -136,5 +177,7 @@ if [ -n "$report_pid" ]; then
 else
   echo "reports: no report host"
 fi
-[ "$status" -eq 0 ] || echo "run.sh: tvx-demo-host ended with $status" >&2
+installed=$(grep -a 'demo installer:' "$out" | tail -n 1 || true)
+printf 'install: %s\n' "${installed:-the installer did not run}"
+[ "$status" -eq 0 ] || echo "run.sh: tvx-launcher ended with $status" >&2
 exit "$status"

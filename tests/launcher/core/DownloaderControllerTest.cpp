@@ -1,0 +1,433 @@
+// The main window controller with a scripted view and the real library
+// against nginx: the whole flow from the file list to the installer, and
+// every failure on the way.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ControllerHarness.h"
+#include "launcher/core/CDownloaderController.h"
+#include "launcher/core/DownloaderTexts.h"
+#include "launcher/core/Format.h"
+#include "library/api/CDownloadLibThread.h"
+#include "library/direct/CPlatFormDownloader.h"
+#include "library/direct/CPlatformReporter.h"
+#include "library/jobs/CJob.h"
+#include "library/jobs/CJobDownloader.h"
+#include "library/jobs/CJobManager.h"
+#include "platform/FileSystem.h"
+#include "platform/NetworkState.h"
+#include "platform/Paths.h"
+#include "support/NginxServer.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using launcher::Control;
+using launcher::MessageAnswer;
+using launcher::MessageButtons;
+using namespace std::chrono_literals;
+namespace text = launcher::text;
+
+bool NetworkUp() {
+    return true;
+}
+
+// A zip of a few small files, made by the zip command.
+std::string MakeZip(const std::string& dir, const std::vector<std::string>& names) {
+    for (const std::string& name : names)
+        EXPECT_TRUE(tvxtest::WriteFile(dir + name, "picture " + name));
+    std::string command = "cd '" + dir + "' && zip -q -X skin.zip";
+    for (const std::string& name : names)
+        command += " '" + name + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    return tvxtest::ReadFile(dir + "skin.zip");
+}
+
+class DownloaderControllerTest : public ::testing::Test {
+  protected:
+    explicit DownloaderControllerTest(std::string serverConfig = {})
+        : server_(tvxtest::NginxServer::Options{std::move(serverConfig)}) {}
+
+    void SetUp() override {
+        platform::SetInternetProbe(&NetworkUp);
+        ASSERT_TRUE(server_.Started()) << server_.Error();
+        ASSERT_TRUE(server_.WriteFile("fullinst/img.zip",
+                                      MakeZip(dir_.Path(), {"bk_main.jpg", "btn_start.jpg"})));
+    }
+    void TearDown() override {
+        if (controller_)
+            controller_->OnDestroy();
+        platform::SetInternetProbe(nullptr);
+        platform::SetFreeBytesProbe(nullptr);
+    }
+
+    std::string Url(const std::string& name) const { return server_.HttpUrl("/fullinst/" + name); }
+
+    // The three-file game: two data files and the installer script last,
+    // which leaves a mark next to itself when it runs.
+    static constexpr char kInstaller[] = "#!/bin/sh\necho installed > \"$(dirname \"$0\")/mark\"\n";
+
+    void ServeGame(uint64_t dataSize = 300 * 1024) {
+        ASSERT_TRUE(server_.WritePatternFile("fullinst/a.bin", dataSize, 1));
+        ASSERT_TRUE(server_.WritePatternFile("fullinst/b.bin", dataSize, 2));
+        ASSERT_TRUE(server_.WriteFile("fullinst/Setup.EXE", kInstaller));
+        ASSERT_TRUE(server_.WriteFile(
+            "fullinst/filelist.txt",
+            Url("a.bin") + "\r\n" + Url("b.bin") + "\n" + Url("Setup.EXE") + "\n"));
+    }
+
+    void Start(std::string fileList = {}) {
+        launcher::DownloaderConfig config;
+        config.fileListUrl = fileList.empty() ? Url("filelist.txt") : fileList;
+        config.skinUrl = Url("img.zip");
+        config.gameId = "halvard2";
+        config.gameTitle = "Halvard2";
+        config.folderName = "halvard2";
+        config.tempFolder = dir_.Path();
+        controller_ = std::make_unique<launcher::CDownloaderController>(view_, config);
+        view_.controller = controller_.get();
+        controller_->OnInitialise();
+        // Reports go nowhere rather than to a report host someone else runs.
+        if (CDownloadLibThread* thread = CDownloadLibThread::Instance()) {
+            std::lock_guard guard(thread->Manager()->Lock());
+            if (auto* direct =
+                    dynamic_cast<CPlatFormDownloader*>(thread->Manager()->DirectDownloader()))
+                direct->Reporter().SetPort(1);
+        }
+    }
+
+    bool ReachReady() {
+        return view_.PumpUntil([this] { return controller_->SkinApplied() || view_.quit; });
+    }
+    bool Shown(std::string_view text) const {
+        for (const auto& box : view_.boxes)
+            if (box.text == text)
+                return true;
+        return false;
+    }
+    std::string Folder() const { return platform::HomeFolder() + "Download/halvard2/"; }
+
+    tvxtest::TempDir dir_{"tvx-controller-"};
+    tvxtest::NginxServer server_;
+    tvxtest::ScriptedView view_;
+    std::unique_ptr<launcher::CDownloaderController> controller_;
+};
+
+TEST_F(DownloaderControllerTest, DownloadsTheListAndLaunchesTheInstaller) {
+    ServeGame();
+    view_.answer = [](const std::string& text, MessageButtons) {
+        return text == text::kCompleteQuestion ? MessageAnswer::kYes : MessageAnswer::kOk;
+    };
+    Start();
+    ASSERT_TRUE(ReachReady());
+    ASSERT_FALSE(view_.quit) << testing::PrintToString(view_.Texts());
+    EXPECT_EQ(view_.title, "Halvard2");
+    EXPECT_TRUE(view_.checked[Control::HighSpeed]);
+    ASSERT_EQ(view_.skins.size(), 1u);
+    EXPECT_EQ(view_.skins[0].folder, dir_.Path() + "halvard2/");
+    EXPECT_EQ(view_.skins[0].entries, (std::vector<std::string>{"bk_main.jpg", "btn_start.jpg"}));
+    EXPECT_EQ(tvxtest::ReadFile(dir_.Path() + "halvard2/bk_main.jpg"), "picture bk_main.jpg");
+    EXPECT_EQ(controller_->Urls().size(), 3u);
+    EXPECT_TRUE(view_.enabled[Control::Start]);
+    EXPECT_FALSE(view_.enabled[Control::Stop]);
+    EXPECT_FALSE(view_.enabled[Control::Run]);
+
+    ASSERT_TRUE(view_.PumpUntil([this] { return view_.refreshes > 0; }));
+    EXPECT_EQ(view_.strings.currentFile, "[1/3]a.bin");
+    EXPECT_EQ(view_.strings.total, launcher::SizeText(2 * 300 * 1024 + sizeof kInstaller - 1));
+    EXPECT_EQ(view_.strings.received, "0 Bytes");
+    EXPECT_EQ(view_.strings.speed, "0 Bytes/Sec");
+    EXPECT_EQ(view_.strings.elapsedTime, "00:00:00");
+    EXPECT_EQ(view_.strings.percent, "0%");
+    EXPECT_EQ(view_.strings.folder, Folder());
+
+    controller_->OnCommand(Control::Start);
+    EXPECT_TRUE(controller_->HasJob());
+    EXPECT_FALSE(view_.enabled[Control::Start]);
+    EXPECT_TRUE(view_.enabled[Control::Stop]);
+    ASSERT_TRUE(view_.PumpUntil([this] { return view_.quit.load(); }))
+        << testing::PrintToString(view_.Texts());
+
+    EXPECT_EQ(view_.Texts(), std::vector<std::string>{text::kCompleteQuestion});
+    EXPECT_TRUE(controller_->Finished());
+    EXPECT_TRUE(controller_->Installing());
+    EXPECT_EQ(view_.waitDialogs, 1);
+    EXPECT_EQ(view_.strings.notice, text::kInstallNotice);
+    EXPECT_EQ(view_.progress, 100);
+    EXPECT_EQ(controller_->InstallerPath(), Folder() + "Setup.EXE");
+    for (const char* name : {"a.bin", "b.bin"})
+        EXPECT_TRUE(tvxtest::ReadFile(Folder() + name) ==
+                    tvxtest::ReadFile(server_.PathOf(std::string("fullinst/") + name)))
+            << name;
+    controller_->OnDestroy();
+    for (int i = 0; i < 100 && !platform::PathExists(Folder() + "mark"); ++i)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(tvxtest::ReadFile(Folder() + "mark"), "installed\n");
+}
+
+TEST_F(DownloaderControllerTest, CloseWhileInstallingStaysForTheButtonAndClosesForTheSystem) {
+    ServeGame(20 * 1024);
+    Start();
+    ASSERT_TRUE(ReachReady());
+    controller_->OnCommand(Control::Run);
+    EXPECT_EQ(view_.Texts(), std::vector<std::string>{text::kNotComplete});
+    controller_->OnCommand(Control::Start);
+    // No to the completion question: the run button starts the installer.
+    ASSERT_TRUE(view_.PumpUntil([this] { return controller_->Finished(); }));
+    EXPECT_TRUE(view_.enabled[Control::Run]);
+    EXPECT_FALSE(view_.enabled[Control::Start]);
+    EXPECT_FALSE(view_.enabled[Control::FolderButton]);
+    controller_->OnCommand(Control::Run);
+    ASSERT_TRUE(controller_->Installing());
+    EXPECT_FALSE(view_.enabled[Control::Run]);
+
+    view_.boxes.clear();
+    controller_->OnCommand(Control::Close);
+    EXPECT_EQ(view_.Texts(), std::vector<std::string>{text::kInstalling});
+    EXPECT_FALSE(view_.closed);
+    controller_->OnCloseRequest();
+    EXPECT_TRUE(view_.closed);
+    EXPECT_EQ(view_.boxes.size(), 1u);
+    // The posted installer start still runs and ends with the quit request.
+    ASSERT_TRUE(view_.PumpUntil([this] { return view_.quit.load(); }));
+}
+
+TEST_F(DownloaderControllerTest, CloseAndStopWithAJobAskFirst) {
+    ServeGame(4 * 1024 * 1024);
+    Start();
+    ASSERT_TRUE(ReachReady());
+    controller_->OnCommand(Control::Stop);  // no job: nothing
+    EXPECT_TRUE(view_.boxes.empty());
+    controller_->OnCommand(Control::Start);
+    ASSERT_TRUE(controller_->HasJob());
+    const std::string closeQuestion =
+        "창을 닫으시면 Halvard2의 다운로드가 중지됩니다.\n지금 창을 닫으시겠습니까?";
+    controller_->OnCommand(Control::Close);  // No keeps it
+    controller_->OnCommand(Control::Stop);   // No keeps it running
+    EXPECT_EQ(view_.Texts(), (std::vector<std::string>{closeQuestion, text::kStopQuestion}));
+    EXPECT_TRUE(controller_->HasJob());
+    EXPECT_FALSE(view_.closed);
+    view_.answer = [](const std::string&, MessageButtons) { return MessageAnswer::kYes; };
+    controller_->OnCloseRequest();
+    EXPECT_FALSE(controller_->HasJob());
+    EXPECT_TRUE(view_.closed);
+}
+
+TEST_F(DownloaderControllerTest, ListFailuresEndTheLauncher) {
+    const std::string url1023 = Url("x") + std::string(1023 - Url("x").size(), 'a');
+    const struct {
+        const char* name;
+        std::string list;  // empty: not served
+        std::string firstBox;
+        size_t urls;
+    } cases[] = {
+        {"missing", "", text::kListFailed, 0},
+        {"only line ends", "\r\n\n\r\n", text::kListFailed, 0},
+        {"1024-byte line", std::string(1024, 'u') + "\n", text::kBadUrl, 0},
+        // Accepted, then the size check of a URL that names nothing fails.
+        {"1023-byte line", url1023 + "\n", text::kSizeCheckFailed, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.list.empty()) {
+            ASSERT_TRUE(server_.WriteFile(std::string("fullinst/") + c.name, c.list));
+        }
+        view_.boxes.clear();
+        view_.quit = false;
+        Start(Url(c.name));
+        ASSERT_TRUE(view_.PumpUntil([this] { return view_.quit.load(); }));
+        ASSERT_FALSE(view_.boxes.empty());
+        EXPECT_EQ(view_.boxes[0].text, c.firstBox);
+        EXPECT_EQ(view_.boxes[0].caption, "Halvard2");
+        EXPECT_EQ(controller_->Urls().size(), c.urls);
+        EXPECT_FALSE(controller_->SkinApplied());
+        controller_->OnDestroy();
+        controller_.reset();
+    }
+}
+
+TEST_F(DownloaderControllerTest, SizeCheckAndSkinFailuresEndTheLauncher) {
+    ASSERT_TRUE(server_.WriteFile("fullinst/nothing.txt", Url("missing.bin") + "\n"));
+    Start(Url("nothing.txt"));
+    ASSERT_TRUE(view_.PumpUntil([this] { return view_.quit.load(); }));
+    EXPECT_EQ(view_.Texts(), std::vector<std::string>{text::kSizeCheckFailed});
+    controller_->OnDestroy();
+    controller_.reset();
+
+    ServeGame(1024);
+    ASSERT_TRUE(platform::RemoveFile(server_.PathOf("fullinst/img.zip")));
+    view_.boxes.clear();
+    view_.quit = false;
+    Start();
+    ASSERT_TRUE(view_.PumpUntil([this] { return view_.quit.load(); }));
+    EXPECT_EQ(view_.Texts(), std::vector<std::string>{text::kSkinFailed});
+    EXPECT_FALSE(controller_->SkinApplied());
+    EXPECT_TRUE(view_.skins.empty());
+}
+
+// Free space as the test says; the download folder's disk is "full" until
+// the test makes room.
+std::atomic<int64_t> gFreeBytes{0};
+int64_t FreeBytesNow(const std::string&) {
+    return gFreeBytes;
+}
+
+class SlowControllerTest : public DownloaderControllerTest {
+  protected:
+    SlowControllerTest() : DownloaderControllerTest("limit_rate 256k;") {}
+};
+
+TEST_F(SlowControllerTest, DiskFullAsksRetryOrCancelAndTheNextStartChecksAgain) {
+    ServeGame(2 * 1024 * 1024);
+    Start();
+    ASSERT_TRUE(ReachReady());
+    gFreeBytes = 0;
+    platform::SetFreeBytesProbe(&FreeBytesNow);
+    int asked = 0;
+    view_.answer = [&asked](const std::string&, MessageButtons buttons) {
+        if (buttons != MessageButtons::kRetryCancel)
+            return MessageAnswer::kOk;
+        return ++asked == 1 ? MessageAnswer::kRetry : MessageAnswer::kCancel;
+    };
+    controller_->OnCommand(Control::Start);
+    ASSERT_TRUE(view_.PumpUntil([&] { return asked == 2; }));
+    ASSERT_GE(view_.boxes.size(), 2u);
+    const std::string prefix = "해당 디스크(" + Folder() + ")의 공간이 부족(";
+    EXPECT_EQ(view_.boxes[0].text.rfind(prefix, 0), 0u) << view_.boxes[0].text;
+    EXPECT_EQ(view_.boxes[0].text, view_.boxes[1].text);
+    EXPECT_FALSE(controller_->HasJob());
+    EXPECT_TRUE(view_.enabled[Control::Start]);
+
+    // The next start checks again; Retry once there is room starts anew.
+    bool madeRoom = false;
+    view_.answer = [&](const std::string&, MessageButtons buttons) {
+        if (buttons == MessageButtons::kRetryCancel)
+            madeRoom = true;
+        gFreeBytes = int64_t{1} << 40;
+        return MessageAnswer::kRetry;
+    };
+    controller_->OnCommand(Control::Start);
+    ASSERT_TRUE(view_.PumpUntil([&] { return madeRoom && controller_->HasJob(); }));
+    EXPECT_EQ(view_.boxes.size(), 3u);
+    EXPECT_EQ(view_.boxes[2].text, view_.boxes[0].text);
+}
+
+// A direct downloader the test drives: the job's status and events come from
+// the test, the rest of the library is real.
+class DrivenDownloader final : public CJobDownloader {
+  public:
+    using CJobDownloader::CJobDownloader;
+    using CJobDownloader::SetJobStatus;
+    std::vector<std::pair<int, int>> answers;
+
+  protected:
+    ResultCode Begin(CJob*) override { return tarvo::result::kSuccess; }
+    void End(CJob*) override {}
+    void Tick(CJob*) override {}
+    ResultCode Answer(CJob*, uint8_t resume, uint8_t remember) override {
+        answers.emplace_back(resume, remember);
+        return tarvo::result::kSuccess;
+    }
+};
+
+TEST_F(DownloaderControllerTest, ProgressShowsTheStatusAndResumeIsAnsweredOnceProgressWasSeen) {
+    ServeGame(1024);
+    Start();
+    ASSERT_TRUE(ReachReady());
+    CJobManager& manager = *CDownloadLibThread::Instance()->Manager();
+    DrivenDownloader* driven = nullptr;
+    {
+        std::lock_guard guard(manager.Lock());
+        auto downloader = std::make_unique<DrivenDownloader>(&manager, manager.LockRef());
+        driven = downloader.get();
+        manager.SetDirectDownloader(std::move(downloader));
+    }
+    controller_->OnCommand(Control::Start);
+    const JobHandle job = controller_->Job();
+    ASSERT_NE(job, 0u);
+    const auto event = [&](int32_t code) {
+        controller_->HandleMessage(launcher::kLibraryMessage, static_cast<uintptr_t>(code), job);
+    };
+
+    // Before any progress the user is asked.
+    view_.resumeAnswer = {0, 1};
+    event(tarvo::event::kResumeQuestion);
+    EXPECT_EQ(view_.resumeDialogs, 1);
+
+    JobStatus status{};
+    status.total = 3 * 1024 * 1024;
+    status.downloaded = 1024 * 1024;
+    status.speed = 2048;
+    status.elapsed = 61;
+    status.remaining = 25 * 3600 + 3 * 60;
+    status.percent = 33;
+    {
+        std::lock_guard guard(manager.Lock());
+        driven->SetJobStatus(manager.FindJob(job), status);
+    }
+    event(tarvo::event::kJobProgress);
+    ASSERT_TRUE(view_.PumpUntil([this] { return view_.strings.percent == "33%"; }));
+    EXPECT_EQ(view_.strings.remainingTime, "01:03:00");
+    EXPECT_EQ(view_.strings.elapsedTime, "00:01:01");
+    EXPECT_EQ(view_.strings.received, "1.00 MB");
+    EXPECT_EQ(view_.strings.total, "3.00 MB");
+    EXPECT_EQ(view_.strings.speed, "2.00 KB/Sec");
+    EXPECT_EQ(view_.progress, 33);
+
+    // Progress was seen: answered at once, continue for every file.
+    event(tarvo::event::kResumeQuestion);
+    EXPECT_EQ(view_.resumeDialogs, 1);
+    // A job-size event clears it: the user is asked again.
+    event(tarvo::event::kJobSize);
+    event(tarvo::event::kResumeQuestion);
+    EXPECT_EQ(view_.resumeDialogs, 2);
+    ASSERT_TRUE(view_.PumpUntil([&] {
+        std::lock_guard guard(manager.Lock());
+        return driven->answers.size() == 3;
+    }));
+    EXPECT_EQ(driven->answers, (std::vector<std::pair<int, int>>{{0, 1}, {1, 1}, {0, 1}}));
+    EXPECT_TRUE(view_.boxes.empty()) << testing::PrintToString(view_.Texts());
+}
+
+TEST(DownloaderControllerAlone, HighSpeedBoxAndTheStartBeforeAgreement) {
+    tvxtest::ScriptedView view;
+    launcher::DownloaderConfig config;
+    config.gameTitle = "Halvard2";
+    launcher::CDownloaderController controller(view, config);
+    view.controller = &controller;
+    // The click has unchecked the box; No checks it again.
+    view.checked[Control::HighSpeed] = false;
+    controller.OnCommand(Control::HighSpeed);
+    EXPECT_TRUE(view.checked[Control::HighSpeed]);
+    EXPECT_EQ(controller.DownloadMode(), "2");
+    view.answer = [](const std::string&, MessageButtons) { return MessageAnswer::kYes; };
+    view.checked[Control::HighSpeed] = false;
+    controller.OnCommand(Control::HighSpeed);
+    EXPECT_FALSE(view.checked[Control::HighSpeed]);
+    EXPECT_EQ(controller.DownloadMode(), "1");
+    EXPECT_EQ(view.Texts(), std::vector<std::string>(2, text::kHighSpeedQuestion));
+
+    view.boxes.clear();
+    controller.OnCommand(Control::Start);  // agreement not checked
+    EXPECT_EQ(view.Texts(), std::vector<std::string>{text::kAgreementNeeded});
+    controller.OnDestroy();
+}
+
+TEST(DownloaderControllerAlone, EmptySkinUrlQuitsAtOnce) {
+    tvxtest::ScriptedView view;
+    launcher::DownloaderConfig config;
+    config.gameTitle = "Halvard2";
+    config.fileListUrl = "http://127.0.0.1:1/fullinst/filelist.txt";
+    launcher::CDownloaderController controller(view, config);
+    controller.OnInitialise();
+    EXPECT_EQ(view.Texts(), std::vector<std::string>{text::kSkinUrlMissing});
+    EXPECT_TRUE(view.quit);
+    EXPECT_EQ(CDownloadLibThread::Instance(), nullptr);
+}
+
+}  // namespace
