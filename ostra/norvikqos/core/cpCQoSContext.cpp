@@ -289,7 +289,7 @@ void cpCQoSContext::Deliver() {
     if (consumed < 0 || static_cast<uint32_t>(consumed) > length) {
         Close();
     } else if (static_cast<uint32_t>(consumed) == length) {
-        receive_.Free();
+        receive_.Clear();
     } else {
         receive_.Consume(static_cast<uint32_t>(consumed));
     }
