@@ -22,7 +22,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -123,21 +122,18 @@ Measure Curl(const std::string& url) {
     return m;
 }
 
-// Alternates the two clients and keeps the fastest run of each.
+// Alternates the two clients and keeps the fastest run of each; a failed run
+// ends the measurement and is kept as that client's result.
 template <class A, class B>
 bool BestOfBoth(A ours, B theirs, Measure& bestOurs, Measure& bestTheirs) {
+    const auto keep = [](const Measure& m, Measure& best) {
+        if (!m.ok || !best.ok || m.seconds < best.seconds)
+            best = m;
+        return m.ok;
+    };
     for (int i = 0; i < kRuns; ++i) {
-        for (auto [run, best] :
-             {std::pair<std::function<Measure()>, Measure*>{ours, &bestOurs},
-              std::pair<std::function<Measure()>, Measure*>{theirs, &bestTheirs}}) {
-            const Measure m = run();
-            if (!m.ok) {
-                *best = m;
-                return false;
-            }
-            if (!best->ok || m.seconds < best->seconds)
-                *best = m;
-        }
+        if (!keep(ours(), bestOurs) || !keep(theirs(), bestTheirs))
+            return false;
     }
     return true;
 }
