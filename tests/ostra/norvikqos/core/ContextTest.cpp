@@ -150,8 +150,9 @@ TEST_F(ContextTest, PartialMessageStaysInTheBufferAndIsAppendedTo) {
 }
 
 // A layer that takes everything leaves the buffer empty but keeps its block,
-// so the next read event writes into the same, already mapped memory.
-TEST_F(ContextTest, ReceiveStorageIsKeptWhenTheLayersTakeEverything) {
+// so the next read event writes into the same, already mapped memory, until
+// the context closes.
+TEST_F(ContextTest, ReceiveStorageIsKeptBetweenReadsAndGivenBackAtClose) {
     auto c = Connect(0);
     const std::string first(200000, 'a');
     SendAll(c.peer, first);
@@ -167,6 +168,11 @@ TEST_F(ContextTest, ReceiveStorageIsKeptWhenTheLayersTakeEverything) {
     EXPECT_EQ(c.layer->received.substr(first.size()), "more");
     EXPECT_EQ(buffer.Data(), block);
     EXPECT_EQ(buffer.Capacity(), capacity);
+
+    // Closed, it reads no more: the block goes at once, not with the context's
+    // deferred release.
+    c.context->Close();
+    EXPECT_FALSE(buffer.HasStorage());
     platform::sock::Close(c.peer);
 }
 
