@@ -1,11 +1,25 @@
 // Downloads a 256 MiB file from nginx into memory through the library's entry
 // functions, over http and https, and the same file with curl -o /dev/null in
-// the same run; prints MiB/s and CPU seconds per GiB of both and their ratios.
-// The library's time includes TarvoLib_GetData (the host's copy of the bytes).
+// the same run; prints MiB/s and CPU seconds per GiB of both, their ratios and
+// whether they meet the goals below. The library's time includes
+// TarvoLib_GetData (the host's copy of the bytes), and its CPU the fresh pages
+// of the body's storage: curl writes to /dev/null and has neither.
+//
+// Goals: over http at least 0.5x curl's MiB/s and at most 2x its CPU per GiB;
+// over https no worse than before the receive buffer was kept across reads and
+// the body's storage asked for huge pages: 0.60x and 1.70x, the middle of seven
+// runs of that build on the machine the figures are kept for (2 cores, Debian 12).
+//
+// Runs of the two clients alternate, so that load from elsewhere on the machine
+// hits both alike, and each client's best time and least CPU count (taken
+// separately: on a shared machine the fastest run is not always the cheapest). `bench_DataDownload
+// http` (or https) measures one scheme only.
+#include <sched.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -25,7 +39,14 @@ extern char** environ;
 namespace {
 
 constexpr uint64_t kSize = 256ull << 20;
-constexpr int kRuns = 3;  // the best of these counts
+constexpr int kRuns = 5;  // the best of these counts, for each client
+
+struct Goal {
+    double minSpeedRatio;  // TarvoLib MiB/s over curl's, at least
+    double maxCpuRatio;    // TarvoLib CPU per GiB over curl's, at most
+};
+constexpr Goal kHttpGoal{0.5, 2.0};
+constexpr Goal kHttpsGoal{0.60, 1.70};
 
 struct Measure {
     double seconds = 0;
@@ -104,17 +125,24 @@ Measure Curl(const std::string& url) {
     return m;
 }
 
-template <class Run>
-Measure Best(Run run) {
-    Measure best;
-    for (int i = 0; i < kRuns; ++i) {
-        const Measure m = run();
-        if (!m.ok)
-            return m;
-        if (!best.ok || m.seconds < best.seconds)
+// Alternates the two clients and keeps the shortest time and the least CPU of
+// each; a failed run ends the measurement and is kept as that client's result.
+template <class A, class B>
+bool BestOfBoth(A ours, B theirs, Measure& bestOurs, Measure& bestTheirs) {
+    const auto keep = [](const Measure& m, Measure& best) {
+        if (!m.ok || !best.ok) {
             best = m;
+        } else {
+            best.seconds = std::min(best.seconds, m.seconds);
+            best.cpuSeconds = std::min(best.cpuSeconds, m.cpuSeconds);
+        }
+        return m.ok;
+    };
+    for (int i = 0; i < kRuns; ++i) {
+        if (!keep(ours(), bestOurs) || !keep(theirs(), bestTheirs))
+            return false;
     }
-    return best;
+    return true;
 }
 
 double MiBps(const Measure& m) {
@@ -126,13 +154,39 @@ double CpuPerGiB(const Measure& m) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const std::string only = argc > 1 ? argv[1] : "";
+    if (!only.empty() && only != "http" && only != "https") {
+        std::fprintf(stderr, "usage: %s [http|https]\n", argv[0]);
+        return 2;
+    }
     // The library's log and the server's files go to a folder of this run.
     tvxtest::TempDir home("tvx-bench-");
     setenv("XDG_DATA_HOME", home.Path().c_str(), 1);
     setenv("XDG_CONFIG_HOME", home.Path().c_str(), 1);
 
+    // nginx on the first CPU, the clients (curl, the library's threads) on the
+    // second. Over loopback the kernel's receive work is charged to whichever
+    // process happens to run on the CPU that handles it; with both sides free
+    // to move, a client's CPU per GiB varied by a factor of two between runs.
+    cpu_set_t all;
+    const bool pinned = sched_getaffinity(0, sizeof all, &all) == 0 && CPU_COUNT(&all) >= 2;
+    int cpus[2] = {-1, -1};
+    for (int cpu = 0, found = 0; pinned && cpu < CPU_SETSIZE && found < 2; ++cpu) {
+        if (CPU_ISSET(cpu, &all))
+            cpus[found++] = cpu;
+    }
+    const auto pin = [&](int cpu) {
+        if (!pinned)
+            return;
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        sched_setaffinity(0, sizeof one, &one);
+    };
+    pin(cpus[0]);
     tvxtest::NginxServer nginx;
+    pin(cpus[1]);
     if (!nginx.Started()) {
         std::fprintf(stderr, "nginx: %s\n", nginx.Error().c_str());
         return 1;
@@ -152,18 +206,27 @@ int main() {
     std::printf("%-6s %-8s %10s %12s\n", "scheme", "client", "MiB/s", "CPU s/GiB");
     for (const bool secure : {false, true}) {
         const char* scheme = secure ? "https" : "http";
+        if (!only.empty() && only != scheme)
+            continue;
         const std::string url = secure ? nginx.HttpsUrl("/big.bin") : nginx.HttpUrl("/big.bin");
-        const Measure ours = Best([&] { return Ours(host, url, buffer); });
-        const Measure curl = Best([&] { return Curl(url); });
-        if (!ours.ok || !curl.ok) {
+        Measure ours;
+        Measure curl;
+        if (!BestOfBoth([&] { return Ours(host, url, buffer); }, [&] { return Curl(url); }, ours,
+                        curl)) {
             std::fprintf(stderr, "%s: %s failed\n", scheme, ours.ok ? "curl" : "TarvoLib");
             ++failures;
             continue;
         }
+        const double speed = MiBps(ours) / MiBps(curl);
+        const double cpu = CpuPerGiB(ours) / CpuPerGiB(curl);
+        const Goal& goal = secure ? kHttpsGoal : kHttpGoal;
         std::printf("%-6s %-8s %10.1f %12.3f\n", scheme, "TarvoLib", MiBps(ours), CpuPerGiB(ours));
         std::printf("%-6s %-8s %10.1f %12.3f\n", scheme, "curl", MiBps(curl), CpuPerGiB(curl));
-        std::printf("%-6s ratio    %9.2fx %11.2fx   (TarvoLib / curl)\n", scheme,
-                    MiBps(ours) / MiBps(curl), CpuPerGiB(ours) / CpuPerGiB(curl));
+        std::printf("%-6s ratio    %9.2fx %11.2fx   (TarvoLib / curl)\n", scheme, speed, cpu);
+        std::printf("%-6s goal     %8s%.2fx %10s%.2fx   speed %s, CPU %s\n", scheme,
+                    ">= ", goal.minSpeedRatio, "<= ", goal.maxCpuRatio,
+                    speed >= goal.minSpeedRatio ? "met" : "NOT met",
+                    cpu <= goal.maxCpuRatio ? "met" : "NOT met");
     }
     TarvoLib_Finalize();
     return failures == 0 ? 0 : 1;

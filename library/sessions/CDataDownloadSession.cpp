@@ -1,7 +1,7 @@
 #include "library/sessions/CDataDownloadSession.h"
 
+#include <cstdint>
 #include <cstring>
-#include <new>
 
 #include "library/sessions/SessionError.h"
 #include "ostra/norvikqos/http/ResolveLocation.h"
@@ -64,7 +64,7 @@ ResultCode CDataDownloadSession::GetData(DataBuffer* buffer) const {
     if (!buffer || !buffer->data || buffer->size != expected_ || !buffer_ || expected_ <= 0 ||
         received_ < expected_)
         return tarvo::result::kNotReady;
-    std::memcpy(buffer->data, buffer_.get(), static_cast<size_t>(expected_));
+    std::memcpy(buffer->data, buffer_.Data(), static_cast<size_t>(expected_));
     return tarvo::result::kSuccess;
 }
 
@@ -89,8 +89,11 @@ void CDataDownloadSession::OnResponseHeader(uint32_t) {
         received_ = 0;
         // Not zero-filled: every byte is written before the data can be read
         // (GetData wants the whole body), and filling hundreds of MiB first
-        // doubled the cost of a large download.
-        buffer_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(length)]);
+        // doubled the cost of a large download. The old body goes first, so
+        // that two large ones are never held at once.
+        buffer_.Reset();
+        if (static_cast<uint64_t>(length) <= SIZE_MAX)
+            buffer_ = platform::BodyBuffer::Allocate(static_cast<size_t>(length));
         if (!buffer_) {
             expected_ = 0;
             Fail(kSessionBadResponse, true);
@@ -126,7 +129,7 @@ int32_t CDataDownloadSession::OnReceiveData(uint32_t, const uint8_t* data, uint3
     if (buffer_ && received_ < expected_) {
         const int64_t room = expected_ - received_;
         const size_t n = static_cast<size_t>(room < length ? room : length);
-        std::memcpy(buffer_.get() + received_, data, n);
+        std::memcpy(buffer_.Data() + received_, data, n);
     }
     received_ += length;
     return static_cast<int32_t>(length);
@@ -135,7 +138,7 @@ int32_t CDataDownloadSession::OnReceiveData(uint32_t, const uint8_t* data, uint3
 void CDataDownloadSession::OnReceiveComplete(uint32_t) {
     StopRequest(false);
     if (listener_)
-        listener_->OnDataComplete(buffer_.get(), expected_);
+        listener_->OnDataComplete(buffer_.Data(), expected_);
 }
 
 void CDataDownloadSession::OnClose(uint32_t) {

@@ -10,6 +10,7 @@
 #include "ostra/norvikqos/core/cpCTimer.h"
 #include "ostra/norvikqos/http/qvIHttpClientExLayer.h"
 #include "ostra/norvikqos/object/qvSmartPtr.h"
+#include "platform/BodyBuffer.h"
 
 // Fetches one URL into memory (the file list and other small documents),
 // following 302 and 303 redirects (relative targets resolved against the URL
@@ -53,7 +54,9 @@ class CDataDownloadSession final : public nwIHttpClientExEventListener {
     static void OnTick(void* self);
 
     IDataDownloadSessionEventListener* listener_ = nullptr;
-    std::unique_ptr<uint8_t[]> buffer_;
+    // The body, sized from Content-Length and written once as it arrives;
+    // GetData copies it to the host.
+    platform::BodyBuffer buffer_;
     int64_t received_ = 0;
     int64_t expected_ = 0;
     qvSmartPtr<cpCTimer> tick_;

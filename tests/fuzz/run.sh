@@ -13,7 +13,7 @@ seconds=${2:-10}
 bin=$build/tests/fuzz
 corpus=$build/fuzz-corpus
 artifacts=$build/fuzz-artifacts
-mkdir -p "$corpus"/{fuzz_xml,fuzz_zip_name,fuzz_zip_archive,fuzz_engine_messages} "$artifacts" "$corpus/archive-seeds"
+mkdir -p "$corpus"/{fuzz_xml,fuzz_zip_name,fuzz_zip_archive,fuzz_http_header,fuzz_stream_dispatcher,fuzz_engine_messages} "$artifacts" "$corpus/archive-seeds"
 python3 "$root/tests/util/make_archives.py" "$corpus/archive-seeds" > /dev/null
 find "$corpus/archive-seeds" -mindepth 1 -not -name '*.zip' -prune -exec rm -rf {} +
 
@@ -28,4 +28,6 @@ run() {
 run fuzz_xml -dict="$here/xml.dict" "$corpus/fuzz_xml" "$here/seeds/xml"
 run fuzz_zip_name "$corpus/fuzz_zip_name" "$here/seeds/zip_name"
 run fuzz_zip_archive "$corpus/fuzz_zip_archive" "$corpus/archive-seeds"
+run fuzz_http_header -dict="$here/http.dict" "$corpus/fuzz_http_header" "$here/seeds/http_header"
+run fuzz_stream_dispatcher "$corpus/fuzz_stream_dispatcher" "$here/seeds/stream_dispatcher"
 run fuzz_engine_messages "$corpus/fuzz_engine_messages"

@@ -126,9 +126,9 @@ TEST(MD4Test, PiecewiseEqualsWhole) {
 }
 
 TEST(MD4Test, AgreesWithOpenssl) {
-    if (OpensslMd4Command().empty())
-        GTEST_SKIP()
-            << "no MD4 in the openssl command here (neither legacy provider nor OpenSSL 1.x)";
+    // Debian's openssl has MD4 in its legacy provider, which libssl3 ships.
+    ASSERT_FALSE(OpensslMd4Command().empty())
+        << "no MD4 in the openssl command here (neither legacy provider nor OpenSSL 1.x)";
     tvxtest::TempDir dir;
     // Lengths around the padding boundaries and a few larger ones.
     const std::size_t lengths[] = {0,   1,   55,  56,   57,    63,      64,      65,
@@ -181,8 +181,7 @@ TEST(MD4Test, HashListLayout) {
 }
 
 TEST(MD4Test, HashListAgreesWithOpenssl) {
-    if (OpensslMd4Command().empty())
-        GTEST_SKIP() << "no MD4 in the openssl command here";
+    ASSERT_FALSE(OpensslMd4Command().empty()) << "no MD4 in the openssl command here";
     tvxtest::TempDir dir;
     const auto body = RandomBytes(2 * 1048576 + 100, 5);
     const auto list = Md4HashList(body.data(), static_cast<int64_t>(body.size()));

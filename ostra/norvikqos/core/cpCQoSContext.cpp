@@ -340,6 +340,17 @@ void cpCQoSContext::Deliver() {
     if (state_ == st::kClosing || state_ == st::kClosed)
         return;
     qvSmartPtr<cpCQoSContext> self(this);
+    // A layer may close the context while it still reads the buffer; the block
+    // is given back once the delivery is over.
+    struct DeliveryScope {
+        cpCQoSContext& context;
+        explicit DeliveryScope(cpCQoSContext& c) : context(c) { context.delivering_ = true; }
+        ~DeliveryScope() {
+            context.delivering_ = false;
+            if (context.state_ == st::kClosing || context.state_ == st::kClosed)
+                context.receive_.Free();
+        }
+    } scope(*this);
     if (layers_.empty()) {
         // With neither layers nor handlers the bytes stay for a later reader.
         if (!dispatcher_)
@@ -366,7 +377,7 @@ void cpCQoSContext::Deliver() {
     if (consumed < 0 || static_cast<uint32_t>(consumed) > length) {
         Close();
     } else if (static_cast<uint32_t>(consumed) == length) {
-        receive_.Free();
+        receive_.Clear();
     } else {
         receive_.Consume(static_cast<uint32_t>(consumed));
     }
@@ -389,6 +400,10 @@ qvResult cpCQoSContext::Close() {
     for (auto it = layers.rbegin(); it != layers.rend(); ++it)
         it->netStack->OnContextClosed();
     state_ = st::kClosed;
+    // Nothing is read any more: a closed context waiting for its deferred
+    // release must not hold the block it kept between reads.
+    if (!delivering_)
+        receive_.Free();
     return qv::kOk;
 }
 

@@ -119,6 +119,7 @@ class cpCQoSContext final : public qvTAtomicUnknown<qvIQoSContext> {
 
     cpQoSChunk current_;
     cpQoSReceiveBuffer receive_;
+    bool delivering_ = false;  // the layers are reading receive_
     cpSocketRecordPtr record_;
     int32_t receiveTimeout_ = kDefaultReceiveTimeout;
     int32_t connectTimeout_ = kDefaultConnectTimeout;

@@ -29,11 +29,19 @@ bool cpQoSReceiveBuffer::Reserve(uint32_t more) {
 
 void cpQoSReceiveBuffer::Consume(uint32_t count) {
     if (count >= length_) {
-        length_ = 0;
+        Clear();
         return;
     }
     std::memmove(data_, data_ + count, length_ - count);
     length_ -= count;
+}
+
+void cpQoSReceiveBuffer::Clear() {
+    if (capacity_ > kKeptCapacity) {
+        Free();
+        return;
+    }
+    length_ = 0;
 }
 
 void cpQoSReceiveBuffer::Free() {

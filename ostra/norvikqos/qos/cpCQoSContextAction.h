@@ -21,9 +21,17 @@ struct cpQoSChunk {
 
 // Received bytes not yet consumed by the layers. Storage is kept in a block
 // that grows by doubling, so appending never copies what is already there
-// more than the growth requires.
+// more than the growth requires. Once the layers have taken everything the
+// block stays for the next read: freeing it sent the next read event to fresh
+// pages (a block of a MiB comes from mmap), a page fault and a zeroed page for
+// every 4 KiB received, and a regrowth by doubling with its copies.
 class cpQoSReceiveBuffer {
   public:
+    // The largest block kept while empty: what one read event of a busy
+    // connection grows it to (the per-event limit plus a large read, doubled).
+    // A block grown beyond, to hold a whole message, is given back once empty.
+    static constexpr uint32_t kKeptCapacity = 2u << 20;
+
     cpQoSReceiveBuffer() = default;
     ~cpQoSReceiveBuffer() { std::free(data_); }
     cpQoSReceiveBuffer(const cpQoSReceiveBuffer&) = delete;
@@ -40,8 +48,11 @@ class cpQoSReceiveBuffer {
     // The free space after the data; Commit adds what was written there.
     uint8_t* Tail() const { return data_ + length_; }
     void Commit(uint32_t count) { length_ += count; }
-    // Drops the first count bytes, moving the rest to the front.
+    // Drops the first count bytes, moving the rest to the front; all of them
+    // empties the buffer as Clear does.
     void Consume(uint32_t count);
+    // Empties the buffer, keeping a block of up to kKeptCapacity for the next read.
+    void Clear();
     void Free();
 
   private:

@@ -150,6 +150,33 @@ TEST_F(ContextTest, PartialMessageStaysInTheBufferAndIsAppendedTo) {
     platform::sock::Close(c.peer);
 }
 
+// A layer that takes everything leaves the buffer empty but keeps its block,
+// so the next read event writes into the same, already mapped memory, until
+// the context closes.
+TEST_F(ContextTest, ReceiveStorageIsKeptBetweenReadsAndGivenBackAtClose) {
+    auto c = Connect(0);
+    const std::string first(200000, 'a');
+    SendAll(c.peer, first);
+    ASSERT_TRUE(RunUntil([&] { return c.layer->received.size() == first.size(); }));
+    const auto& buffer = c.context->ReceiveBuffer();
+    EXPECT_EQ(buffer.Length(), 0u);
+    ASSERT_TRUE(buffer.HasStorage());
+    const uint8_t* block = buffer.Data();
+    const uint32_t capacity = buffer.Capacity();
+
+    SendAll(c.peer, "more");
+    ASSERT_TRUE(RunUntil([&] { return c.layer->received.size() == first.size() + 4; }));
+    EXPECT_EQ(c.layer->received.substr(first.size()), "more");
+    EXPECT_EQ(buffer.Data(), block);
+    EXPECT_EQ(buffer.Capacity(), capacity);
+
+    // Closed, it reads no more: the block goes at once, not with the context's
+    // deferred release.
+    c.context->Close();
+    EXPECT_FALSE(buffer.HasStorage());
+    platform::sock::Close(c.peer);
+}
+
 TEST_F(ContextTest, NoLayersMeansBytesAccumulateInTheBuffer) {
     Connected c;
     c.context = MakeContext(0);
