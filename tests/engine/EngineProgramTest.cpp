@@ -29,8 +29,7 @@ class EngineProgramTest : public ::testing::Test {
   protected:
     void SetUp() override {
         std::string why;
-        if (!EnterPrivateNetwork(why, true))
-            GTEST_SKIP() << why;
+        ASSERT_TRUE(EnterPrivateNetwork(why, true)) << why;
     }
 
     // Sends a job in one piece or in begin/file/end pieces.
