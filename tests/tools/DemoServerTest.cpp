@@ -30,20 +30,28 @@ TEST(DemoServer, ServesAGeneratedGameAndStopsOnSigterm) {
     const uint16_t port = tvxtest::FreeLoopbackPort();
     ASSERT_NE(port, 0);
     const std::string base = "http://127.0.0.1:" + std::to_string(port) + "/fullinst/";
-    ChildProcess server({"/bin/bash", kScript, "--dir", dir.Path(), "--port", std::to_string(port),
-                         "--sizes", "3,70K,1M"});
+    ASSERT_TRUE(tvxtest::WriteFile(dir.Path() + "skin.zip", "PK\x05\x06 stand-in package"));
+    ChildProcess server({"/bin/bash", kScript, "--dir", dir.Path() + "game", "--port",
+                         std::to_string(port), "--sizes", "3,70K,1M", "--skin",
+                         dir.Path() + "skin.zip"});
     ASSERT_TRUE(server.Started());
     ASSERT_TRUE(server.WaitForOutput("file list: " + base + "filelist.txt\n", 15s))
         << server.Out() << server.Err();
+    EXPECT_NE(server.Out().find("skin: " + base + "img.zip\n"), std::string::npos);
 
     const std::string list = Get(port, "/fullinst/filelist.txt");
     EXPECT_EQ(list.rfind("HTTP/1.1 200", 0), 0u) << list;
     EXPECT_EQ(tvxtest::ReplyBody(list), base + "Halvard2.part01.bin\n" + base +
                                             "Halvard2.part02.bin\n" + base +
-                                            "Halvard2.part03.bin\n");
+                                            "Halvard2.part03.bin\n" + base + "Halvard2Setup.exe\n");
     const std::string served = tvxtest::ReplyBody(Get(port, "/fullinst/Halvard2.part02.bin"));
     EXPECT_EQ(served.size(), 70u * 1024);
-    EXPECT_TRUE(served == tvxtest::ReadFile(dir.Path() + "www/fullinst/Halvard2.part02.bin"));
+    EXPECT_TRUE(served == tvxtest::ReadFile(dir.Path() + "game/www/fullinst/Halvard2.part02.bin"));
+    EXPECT_EQ(tvxtest::ReplyBody(Get(port, "/fullinst/img.zip")),
+              tvxtest::ReadFile(dir.Path() + "skin.zip"));
+    // The installer is a script that says where it lies.
+    const std::string installer = tvxtest::ReplyBody(Get(port, "/fullinst/Halvard2Setup.exe"));
+    EXPECT_EQ(installer.rfind("#!/bin/sh\n", 0), 0u) << installer;
 
     server.Signal(SIGTERM);
     ASSERT_TRUE(server.Wait(10s));

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Demo content server: generates a demo game (a few files of pseudo-random
-# bytes and the file list that names them) and serves it with nginx on a
-# loopback port until SIGTERM or SIGINT.
+# bytes, a demo installer, and the file list that names them) and serves it
+# with nginx on a loopback port, together with the launcher's skin package,
+# until SIGTERM or SIGINT.
 #
-#   demo-server.sh [--dir DIR] [--port N] [--sizes LIST] [--generate-only]
+#   demo-server.sh [--dir DIR] [--port N] [--sizes LIST] [--skin FILE] [--generate-only]
 #                  [--engine FILE --hashlist TOOL]
 #
 #   --dir DIR        folder of the game, the nginx configuration and the logs
@@ -12,21 +13,27 @@
 #   --sizes LIST     comma-separated file sizes with an optional K, M or G
 #                    suffix (powers of 1024), e.g. 4M,16M,1G
 #                    (default 4M,16M,64M,216M: 300 MiB)
+#   --skin FILE      the skin package (img.zip, made by tvx-skin-maker) to serve
+#                    as /fullinst/img.zip
 #   --generate-only  write the game and the file list, then exit
 #   --engine FILE    also serve the engine update made from this engine program
 #                    (manifest, 7z and zip archives, hash lists; see
 #                    tools/update_content/make-update-content.sh)
 #   --hashlist TOOL  the tvx-hashlist program used for the update's hash lists
 #
-# Once nginx accepts connections it prints "file list: <URL>" on stdout. The
-# same sizes give the same bytes on every run, so files already present with
-# the right size are kept.
+# The list's last file is the installer, Halvard2Setup.exe: a shell script
+# (under the name the launcher's installer rule picks) that says where the
+# game was installed. Once nginx accepts connections the script prints
+# "file list: <URL>" (and "skin: <URL>" when serving one) on stdout. The same
+# sizes give the same bytes on every run, so files already present with the
+# right size are kept.
 set -euo pipefail
 
 readonly nginx=/usr/sbin/nginx
 dir=${TMPDIR:-/tmp}/tvx-demo-server
 port=18080
 sizes=4M,16M,64M,216M
+skin=
 generate_only=0
 engine=
 hashlist=tvx-hashlist
@@ -37,17 +44,18 @@ die() {
 }
 
 usage() {
-  sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 while [ $# -gt 0 ]; do
   case $1 in
-    --dir|--port|--sizes|--engine|--hashlist)
+    --dir|--port|--sizes|--skin|--engine|--hashlist)
       [ $# -ge 2 ] && [ -n "$2" ] || { echo "demo-server: $1 needs a value" >&2; usage >&2; exit 2; }
       case $1 in
         --dir) dir=$2 ;;
         --port) port=$2 ;;
         --sizes) sizes=$2 ;;
+        --skin) skin=$2 ;;
         --engine) engine=$2 ;;
         --hashlist) hashlist=$2 ;;
       esac
@@ -57,6 +65,8 @@ while [ $# -gt 0 ]; do
     *) echo "demo-server: unknown option $1" >&2; usage >&2; exit 2 ;;
   esac
 done
+
+[ -z "$skin" ] || [ -f "$skin" ] || { echo "demo-server: no skin package at $skin" >&2; exit 2; }
 
 [[ $port =~ ^[0-9]+$ ]] && [ "$port" -ge 1 ] && [ "$port" -le 65535 ] ||
   { echo "demo-server: bad port '$port' (1 to 65535)" >&2; exit 2; }
@@ -125,14 +135,29 @@ for i in "${!bytes[@]}"; do
   total=$((total + bytes[i]))
   echo "http://127.0.0.1:$port/fullinst/$name" >>"$list.part"
 done
+installer=Halvard2Setup.exe
+cat >"$game/$installer" <<'INSTALLER'
+#!/bin/sh
+# Demo installer of Halvard2: the game is already in the folder it was
+# downloaded to, so installing it only means saying where that is.
+folder=$(cd "$(dirname "$0")" && pwd)
+echo "Halvard2 demo installer: the game is installed in $folder"
+INSTALLER
+echo "http://127.0.0.1:$port/fullinst/$installer" >>"$list.part"
 mv "$list.part" "$list"
+if [ -n "$skin" ]; then
+  cp "$skin" "$game/img.zip.part" && mv "$game/img.zip.part" "$game/img.zip" ||
+    die "cannot copy the skin package $skin"
+else
+  rm -f "$game/img.zip"
+fi
 # Parts of an earlier, larger game are no longer listed; remove them.
 for ((i = ${#bytes[@]} + 1; ; i++)); do
   path=$game/$(name_of "$i")
   [ -e "$path" ] || break
   rm -f "$path"
 done
-echo "demo game: ${#bytes[@]} files, $total bytes in $game"
+echo "demo game: ${#bytes[@]} files and the installer, $total bytes in $game"
 
 if [ -n "$engine" ]; then
   "$(dirname "$0")/../update_content/make-update-content.sh" --engine "$engine" --out "$dir/www" \
@@ -198,6 +223,7 @@ for _ in $(seq 1 200); do
 done
 [ "$(cat "$conf/nginx.pid" 2>/dev/null)" = "$nginx_pid" ] || die "nginx did not start in time"
 
+[ -z "$skin" ] || echo "skin: http://127.0.0.1:$port/fullinst/img.zip"
 echo "file list: http://127.0.0.1:$port/fullinst/filelist.txt"
 # wait returns early when a trapped signal arrives; the trap then stops nginx.
 wait "$nginx_pid" || true

@@ -1,0 +1,24 @@
+#pragma once
+
+// The launcher's built-in values. They are compiled into the program (the
+// executable fills them from its build configuration) and handed to the
+// controller; nothing reads a configuration file or the command line.
+
+#include <string>
+
+namespace launcher {
+
+struct DownloaderConfig {
+    std::string fileListUrl;
+    std::string gameId;
+    // "2": high-speed (peer-assisted) download, "1": direct only.
+    std::string downloadMode = "2";
+    std::string skinUrl;
+    std::string gameTitle;
+    // Last folder of the default download folder, key of the remembered folder.
+    std::string folderName;
+    // Where the skin is unpacked below; the user's temporary folder when empty.
+    std::string tempFolder;
+};
+
+}  // namespace launcher
