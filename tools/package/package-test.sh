@@ -256,6 +256,8 @@ echo "== demo: the installed launcher against the demo server on $base"
 "$build/tools/skin_maker/tvx-skin-maker" --out "$work/skin" --title "$title" >"$work/skin.log" 2>&1 ||
   { cat "$work/skin.log" >&2; die "cannot make the skin package"; }
 started=$SECONDS
-timeout -k 10 420 unshare -n -- "$self" --run-demo "$work" "$port" "$sizes" ||
+# A process namespace too: whatever way the run ends, nothing it started
+# (the demo's nginx, the launcher, the installer) outlives it.
+timeout -k 10 420 unshare -n -p -f --kill-child -- "$self" --run-demo "$work" "$port" "$sizes" ||
   die "the demo run failed (see above)"
 echo "demo: passed in $((SECONDS - started)) s"
