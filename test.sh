@@ -35,3 +35,7 @@ CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
   -DTVX_BUILD_FUZZ=ON -DTVX_BUILD_TESTS=ON -DTVX_BUILD_BENCH=OFF
 cmake --build build/fuzz -j "$jobs" --target tvx_fuzz
 tests/fuzz/run.sh build/fuzz 10
+
+# The Debian package: built as a release without tests, installed with
+# apt-get, run against the demo server, and removed again.
+tools/package/package-test.sh --build build/package

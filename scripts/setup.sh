@@ -16,6 +16,8 @@ packages=(
   nginx-light openssl 7zip zip unzip iproute2
   # the data download benchmark compares with curl
   curl
+  # the package and the check of its menu entry
+  dpkg-dev desktop-file-utils
   # the stand-in local engine downloads over libcurl
   libcurl4-openssl-dev
 )
