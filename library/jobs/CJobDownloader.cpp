@@ -167,3 +167,14 @@ void CJobDownloader::MarkAllOffline() {
     for (CJob* job : jobs)
         QueueJobMessage(job, tarvo::message::kNetworkDown, nullptr);
 }
+
+void CJobDownloader::HandBack(CJob* job) {
+    if (Release(job))
+        StopTickTimerIfIdle();
+}
+
+void CJobDownloader::Abandon() {
+    std::lock_guard guard(*lock_);
+    held_.clear();
+    StopTickTimerIfIdle();
+}

@@ -45,6 +45,10 @@ class CJobDownloader {
     // never waits; done runs later on the worker thread, or not at all if the
     // downloader goes first.
     virtual void FlushReports(std::function<void()> done) { done(); }
+    // The manager drops this downloader: it lets go of every held job (their
+    // states stay, so another downloader can take them up) and reports
+    // nothing more. It is deleted later, outside the call that dropped it.
+    virtual void Abandon();
 
   protected:
     virtual ResultCode Begin(CJob* job) = 0;
@@ -64,12 +68,16 @@ class CJobDownloader {
     void ReportFileDone(CJob* job, const char* path, const char* detail, const char* extra);
     void ReportSizeKnown(CJob* job, int32_t fileCount, int64_t total);
     void MarkAllOffline();
+    // Lets a job go without ending it (its state stays), for another
+    // downloader to take it up; stops the tick when none is left.
+    void HandBack(CJob* job);
 
     bool NetworkOffline() const { return networkOffline_; }
     void SetNetworkOffline(bool offline) { networkOffline_ = offline; }
     IJobDownloadEventListener* Owner() const { return owner_; }
     const std::vector<CJob*>& HeldJobs() const { return held_; }
     cpCMutex& EngineLock() const { return *lock_; }
+    const qvSmartPtr<cpCMutex>& LockRef() const { return lock_; }
 
   private:
     static void OnTickTimer(void* self);

@@ -8,6 +8,8 @@
 #include "library/common/DirectoryPath.h"
 #include "library/common/Log.h"
 #include "library/direct/CPlatFormDownloader.h"
+#include "library/engine/CEngineDownloader.h"
+#include "library/engine/EnginePathConfig.h"
 #include "library/sessions/CContentLengthChecker.h"
 #include "library/sessions/CDataDownloadSession.h"
 #include "ostra/norvikqos/core/COstra.h"
@@ -36,7 +38,7 @@ std::string Trim(const char* text) {
 }  // namespace
 
 CJobManager::CJobManager(qvSmartPtr<cpCMutex> lock, platform::EventLoop* loop)
-    : lock_(std::move(lock)) {
+    : lock_(std::move(lock)), loop_(loop) {
     ostra_ = std::make_unique<COstra>(lock_, loop);
 }
 
@@ -44,6 +46,8 @@ CJobManager::~CJobManager() {
     std::lock_guard guard(*lock_);
     jobs_.clear();
     engine_.reset();
+    freeDroppedEngine_.Cancel();
+    droppedEngine_.reset();
     direct_.reset();
     dataSession_.reset();
     sizeChecker_.reset();
@@ -55,8 +59,10 @@ ResultCode CJobManager::SetUp(HostWindow window, EventCallback callback, uintptr
     std::lock_guard guard(*lock_);
     host_ = HostLink{window, callback, context};
     SetElevateFlag(elevate);
-    // The engine downloader comes first once the engine path exists; jobs go to
-    // the direct downloader until then.
+    // The engine downloader starts preparing the engine at once; jobs go to it
+    // while it exists.
+    if (loop_ && EnginePathEnabled())
+        engine_ = std::make_unique<CEngineDownloader>(this, lock_, *loop_);
     direct_ = std::make_unique<CPlatFormDownloader>(this, lock_);
     return result::kSuccess;
 }
@@ -279,8 +285,10 @@ ResultCode CJobManager::AnswerResume(JobHandle handle, uint8_t resume, uint8_t r
     return downloader->AnswerResume(job, resume, remember);
 }
 
-ResultCode CJobManager::SetEngineText(const char*) {
-    // Handed to the engine downloader once it exists.
+ResultCode CJobManager::SetEngineText(const char* text) {
+    std::lock_guard guard(*lock_);
+    if (auto* engine = dynamic_cast<CEngineDownloader*>(engine_.get()))
+        engine->SetEngineText(text);
     return result::kSuccess;
 }
 
@@ -400,13 +408,24 @@ void CJobManager::OnEngineFailed() {
 
 void CJobManager::OnEngineLost() {
     std::lock_guard guard(*lock_);
-    engine_.reset();
+    if (engine_) {
+        engine_->Abandon();
+        droppedEngine_ = std::move(engine_);
+        // Without a timer it stays, quiet, until the manager goes.
+        freeDroppedEngine_.Schedule(0, &OnFreeDroppedEngine, this);
+    }
     if (!direct_)
         return;
     for (const auto& job : jobs_) {
         if (job->State() == JobState::Running)
             direct_->StartJob(job.get());
     }
+}
+
+void CJobManager::OnFreeDroppedEngine(void* self) {
+    auto* manager = static_cast<CJobManager*>(self);
+    std::lock_guard guard(*manager->lock_);
+    manager->droppedEngine_.reset();
 }
 
 void CJobManager::OnJobFallback(CJob* job) {

@@ -8,6 +8,7 @@
 
 #include "library/api/HostLink.h"
 #include "library/api/TarvoLib.h"
+#include "library/common/DeferredCall.h"
 #include "library/jobs/CJob.h"
 #include "library/jobs/CJobDownloader.h"
 #include "library/jobs/IJobDownloadEventListener.h"
@@ -107,12 +108,18 @@ class CJobManager final : public IJobDownloadEventListener,
 
   private:
     CJobDownloader* ActiveDownloader() const;
+    static void OnFreeDroppedEngine(void* self);
     JobHandle NextHandle();
     void RaiseManagerEvent(int32_t code) const;
 
     std::unique_ptr<CJobDownloader> direct_;
     std::unique_ptr<CJobDownloader> engine_;
+    // A dropped engine downloader may still be on the stack (it is dropped
+    // from inside its own reports); it goes at the next timer pass.
+    std::unique_ptr<CJobDownloader> droppedEngine_;
+    DeferredCall freeDroppedEngine_;
     qvSmartPtr<cpCMutex> lock_;
+    platform::EventLoop* loop_;
     std::unique_ptr<COstra> ostra_;
     std::unique_ptr<CDataDownloadSession> dataSession_;
     std::unique_ptr<CContentLengthChecker> sizeChecker_;

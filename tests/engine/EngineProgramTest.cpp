@@ -186,9 +186,37 @@ TEST_F(EngineProgramTest, AnswerNoStartsPartialFilesOver) {
     EXPECT_EQ(Slurp(dest.Path() + "n.bin"), Slurp(nginx.PathOf("n.bin")));
 }
 
+TEST_F(EngineProgramTest, DownloadsOverHttpsFromAServerTheBuildTrusts) {
+    tvxtest::NginxServer nginx;
+    ASSERT_TRUE(nginx.Started()) << nginx.Error();
+    ASSERT_TRUE(nginx.WritePatternFile("s1.bin", 2 << 20, 41));
+    ASSERT_TRUE(nginx.WritePatternFile("s2.bin", 12345, 42));
+    tvxtest::TempDir dest;
+    EngineProcess engine;
+    ASSERT_TRUE(engine.Ready());
+    LinkClient client;
+    // The second file's size is found over https too.
+    SendJob(client, 50, dest.Path(),
+            {{"s1.bin", nginx.HttpsUrl("/s1.bin"), 2 << 20},
+             {"s2.bin", nginx.HttpsUrl("/s2.bin"), -1}});
+    Frame frame;
+    ASSERT_TRUE(client.WaitFor(kFinished, frame, 30s));
+    const auto finished = Finished(frame);
+    EXPECT_EQ(finished.failureFlag, 0u);
+    EXPECT_EQ(finished.result, 0u);
+    for (const char* name : {"s1.bin", "s2.bin"})
+        EXPECT_EQ(Slurp(dest.Path() + name), Slurp(nginx.PathOf(name))) << name;
+}
+
 TEST_F(EngineProgramTest, JobsItCannotCarryFinishWithTheFailureFlag) {
     tvxtest::NginxServer nginx;
     ASSERT_TRUE(nginx.Started()) << nginx.Error();
+    // The engine trusts the build's CA, so this server's certificate is one
+    // nobody trusted signed.
+    tvxtest::NginxServer untrusted(
+        tvxtest::NginxServer::Options{"", tvxtest::NginxServer::Certificate::kSelfSigned});
+    ASSERT_TRUE(untrusted.Started()) << untrusted.Error();
+    ASSERT_TRUE(untrusted.WritePatternFile("ok.bin", 1000, 31));
     ASSERT_TRUE(nginx.WritePatternFile("ok.bin", 1000, 31));
     ASSERT_TRUE(nginx.WritePatternFile("big.bin", 4 << 20, 32));
     tvxtest::TempDir dest;
@@ -222,7 +250,7 @@ TEST_F(EngineProgramTest, JobsItCannotCarryFinishWithTheFailureFlag) {
          false},
         {"untrusted certificate",
          dest.Path() + "g3/",
-         {{"ok.bin", nginx.HttpsUrl("/ok.bin"), 1000}},
+         {{"ok.bin", untrusted.HttpsUrl("/ok.bin"), 1000}},
          1,
          true,
          false},

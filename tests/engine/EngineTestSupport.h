@@ -11,19 +11,14 @@
 #include <vector>
 
 #include "ostra/norvikqos/stack/nwStreamFrame.h"
+#include "support/PrivateNetwork.h"
 
 namespace enginetest {
 
 using namespace std::chrono_literals;
 
-// Moves the calling thread (and every process it starts later) into a fresh
-// network namespace with loopback up and one more interface with an address
-// from 198.18.0.0/15, so the network probe reads "up"; nothing is ever sent to
-// it. With mounts = true also into a mount namespace of its own, so the test
-// can mount small file systems. False (with a reason) when that is impossible.
-bool EnterPrivateNetwork(std::string& why, bool mounts = false);
-// Takes the extra interface down or up again.
-bool SetProbeInterface(bool up);
+using tvxtest::EnterPrivateNetwork;
+using tvxtest::SetProbeInterface;
 
 class EngineProcess {
   public:

@@ -1,8 +1,17 @@
 #include "LibraryHarness.h"
 
+#include "library/engine/EnginePathConfig.h"
 #include "platform/Paths.h"
 
 namespace tvxtest {
+namespace {
+
+// The library's tests run without the engine path unless a test turns it on
+// (tests/library/engine/): the others would otherwise hand their jobs to an
+// engine that the build's placeholder update server can never provide.
+[[maybe_unused]] const bool kEnginePathOff = (tarvo::SetEnginePathEnabled(false), true);
+
+}  // namespace
 
 std::string LibraryTest::Folder(const std::string& leaf) {
     return platform::TempFolder() + "jobs/" + leaf + "/";
