@@ -15,6 +15,7 @@
 #include "launcher/core/Format.h"
 #include "library/api/CDownloadLibThread.h"
 #include "library/direct/CPlatFormDownloader.h"
+#include "library/engine/EnginePathConfig.h"
 #include "library/direct/CPlatformReporter.h"
 #include "library/jobs/CJob.h"
 #include "library/jobs/CJobDownloader.h"
@@ -55,6 +56,9 @@ class DownloaderControllerTest : public ::testing::Test {
 
     void SetUp() override {
         platform::SetInternetProbe(&NetworkUp);
+        // These tests are about the controller: jobs take the direct path,
+        // with no engine to install from the placeholder update server.
+        tarvo::SetEnginePathEnabled(false);
         ASSERT_TRUE(server_.Started()) << server_.Error();
         ASSERT_TRUE(server_.WriteFile("fullinst/img.zip",
                                       MakeZip(dir_.Path(), {"bk_main.jpg", "btn_start.jpg"})));
