@@ -87,6 +87,26 @@ QFont SkinFont(const char* face, int pixels, int weight) {
     return font;
 }
 
+// A JPEG cannot keep a colour exact: the transparent magenta of a button
+// picture comes back a few steps off, worst along the button's edge. Pixels
+// this close to magenta are taken as magenta again, so that they let the
+// background show instead of drawing a pink fringe.
+constexpr int kKeyTolerance = 80;
+
+QImage WithExactKey(const QImage& picture) {
+    QImage image = picture.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = row[x];
+            if (qRed(p) >= 255 - kKeyTolerance && qGreen(p) <= kKeyTolerance &&
+                qBlue(p) >= 255 - kKeyTolerance)
+                row[x] = CSkinButton::kMagenta;
+        }
+    }
+    return image;
+}
+
 QString FromNarrow(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -370,7 +390,8 @@ void CTVXDownloaderDlg::SkinButtons() {
         if (std::find(std::begin(pictures), std::end(pictures), nullptr) != std::end(pictures))
             continue;  // any picture missing: the plain look, caption and all
         constexpr QRgb key = CSkinButton::kMagenta;
-        if (button.SetBitmaps(*pictures[0], key, *pictures[1], key, *pictures[2], key, *pictures[3],
+        if (button.SetBitmaps(WithExactKey(*pictures[0]), key, WithExactKey(*pictures[1]), key,
+                              WithExactKey(*pictures[2]), key, WithExactKey(*pictures[3]),
                               key) != SkinButtonResult::Ok)
             continue;
         // The picture carries the caption.
