@@ -18,6 +18,7 @@
 #include "QtTestApp.h"
 #include "launcher/controls/CSkinButton.h"
 #include "launcher/controls/CSkinProgress.h"
+#include "launcher/controls/CSkinToolTip.h"
 #include "launcher/controls/CTransparentStatic.h"
 #include "launcher/core/DownloaderTexts.h"
 #include "launcher/core/FolderPlaces.h"
@@ -108,6 +109,7 @@ TEST(WindowFlowTest, DownloadShowsReadyProgressAndCompletion) {
     EXPECT_EQ(window.geometry(), QRect(0, 0, 0, 0));
     EXPECT_EQ(window.windowTitle(), "Halvard2");
     EXPECT_FALSE(window.IsChecked(Control::HighSpeed));
+    EXPECT_EQ(window.ToolTip().TipText().toStdString(), launcher::text::kHighSpeedHint);
 
     // Ready: the skin has arrived and the start button is there.
     ASSERT_TRUE(QTest::qWaitFor(
