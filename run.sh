@@ -30,7 +30,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTVX_WERROR=OFF \
   -DTVX_FILELIST_URL="http://127.0.0.1:$port/fullinst/filelist.txt" \
   -DTVX_SKIN_URL="http://127.0.0.1:$port/fullinst/img.zip" \
   -DTVX_UPDATE_SERVER_URL="http://127.0.0.1:$port" >/dev/null
-targets=(tvx-launcher tvx-skin-maker tvx-hashlist)
+targets=(tvx-launcher tvx-skin-maker tvx-hashlist vrDownload)
 have_report_host=0
 if cmake --build "$build" --target help | grep -q '^tvx-report-host:'; then
   targets+=(tvx-report-host)
@@ -56,6 +56,8 @@ cleanup() {
   for pid in $launcher_pid $report_pid $server_pid; do
     wait "$pid" 2>/dev/null || true
   done
+  # The engine the launcher installed and started lives in the demo's home.
+  [ -z "${home:-}" ] || pkill -TERM -f "^$home/" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -176,6 +178,18 @@ if [ -n "$report_pid" ]; then
   [ ! -s "$reports" ] || sed 's/^/  /' "$reports"
 else
   echo "reports: no report host"
+fi
+# Which path carried the download: the direct downloader logs its start; a job
+# the local engine carried shows in the engine's own log.
+log=$home/.local/share/Brenholt/vrDownloader/config/service.log
+engine_log=$home/.local/share/Brenholt/vrDownloader/vrDownload.log
+if grep -q 'CPlatFormDownloader Begin' "$log" 2>/dev/null; then
+  why=$(grep -a -o 'CEngineDownloader MaxTry Over\|Patch Fail' "$log" | head -n 1 || true)
+  printf 'path:    direct download%s\n' "${why:+ (engine path left: $why)}"
+elif grep -q 'complete' "$engine_log" 2>/dev/null; then
+  printf 'path:    high-speed, through the local engine (%s)\n' "$(grep -a 'complete' "$engine_log" | tail -n 1)"
+else
+  echo "path:    unknown (no log)"
 fi
 installed=$(grep -a 'demo installer:' "$out" | tail -n 1 || true)
 printf 'install: %s\n' "${installed:-the installer did not run}"

@@ -81,13 +81,18 @@ void CDownloaderController::OnInitialise() {
         view_.PostQuit();
         return;
     }
+    // Without the library or the file list nothing further can happen, and
+    // the window is still invisible until a skin arrives: the launcher ends
+    // after the message rather than staying as a process nobody can reach.
     if (TarvoLib_Initialize(&target_, nullptr, 0) != kSuccess) {
         Box(Fill(text::kInitFailed, {"TarvoLib"}));
+        view_.PostQuit();
         return;
     }
     initialised_ = true;
     if (TarvoLib_DownloadData2(config_.fileListUrl.c_str()) != kSuccess) {
         Box(text::kListRequestFailed);
+        view_.PostQuit();
         return;
     }
     view_.SetTitle(config_.gameTitle);

@@ -15,8 +15,8 @@
 #include "launcher/core/Format.h"
 #include "library/api/CDownloadLibThread.h"
 #include "library/direct/CPlatFormDownloader.h"
-#include "library/engine/EnginePathConfig.h"
 #include "library/direct/CPlatformReporter.h"
+#include "library/engine/EnginePathConfig.h"
 #include "library/jobs/CJob.h"
 #include "library/jobs/CJobDownloader.h"
 #include "library/jobs/CJobManager.h"
@@ -432,6 +432,27 @@ TEST(DownloaderControllerAlone, EmptySkinUrlQuitsAtOnce) {
     EXPECT_EQ(view.Texts(), std::vector<std::string>{text::kSkinUrlMissing});
     EXPECT_TRUE(view.quit);
     EXPECT_EQ(CDownloadLibThread::Instance(), nullptr);
+}
+
+// A library that will not start (here: already started by someone else)
+// leaves nothing to wait for: the launcher ends after the message instead of
+// staying as an invisible window.
+TEST(DownloaderControllerAlone, FailedInitialisationQuits) {
+    platform::QueueMessageTarget other;
+    ASSERT_EQ(TarvoLib_Initialize(&other, nullptr, 0), tarvo::result::kSuccess);
+    tvxtest::ScriptedView view;
+    launcher::DownloaderConfig config;
+    config.gameTitle = "Halvard2";
+    config.fileListUrl = "http://127.0.0.1:1/fullinst/filelist.txt";
+    config.skinUrl = "http://127.0.0.1:1/fullinst/img.zip";
+    {
+        launcher::CDownloaderController controller(view, config);
+        view.controller = &controller;
+        controller.OnInitialise();
+        EXPECT_EQ(view.Texts(), std::vector<std::string>{"TarvoLib 초기화 실패."});
+        EXPECT_TRUE(view.quit);
+    }
+    TarvoLib_Finalize();
 }
 
 }  // namespace
