@@ -32,7 +32,9 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTVX_WERROR=OFF \
   -DTVX_UPDATE_SERVER_URL="http://127.0.0.1:$port" >/dev/null
 targets=(tvx-launcher tvx-skin-maker tvx-hashlist vrDownload)
 have_report_host=0
-if cmake --build "$build" --target help | grep -q '^tvx-report-host:'; then
+# The whole target list first: grep -q stopping early would break the pipe.
+build_targets=$(cmake --build "$build" --target help)
+if grep -q '^tvx-report-host:' <<<"$build_targets"; then
   targets+=(tvx-report-host)
   have_report_host=1
 fi
