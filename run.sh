@@ -58,6 +58,12 @@ cleanup() {
   for pid in $launcher_pid $report_pid $server_pid; do
     wait "$pid" 2>/dev/null || true
   done
+  # The logs of the last run stay in the build folder for a look afterwards.
+  if [ -n "${home:-}" ] && [ -d "$home/.local/share/Brenholt" ]; then
+    rm -rf "$build/last-run"
+    mkdir -p "$build/last-run"
+    find "$home/.local/share/Brenholt" -name '*.log' -exec cp {} "$build/last-run/" \; 2>/dev/null || true
+  fi
   # The engine the launcher installed and started lives in the demo's home.
   [ -z "${home:-}" ] || pkill -TERM -f "^$home/" 2>/dev/null || true
   rm -rf "$work"
@@ -176,11 +182,12 @@ if [ -n "$report_pid" ]; then
     [ "$(wc -l <"$reports" 2>/dev/null || echo 0)" -ge "$files" ] && break
     sleep 0.05
   done
-  printf 'reports: %d records received\n' "$( [ -f "$reports" ] && wc -l <"$reports" || echo 0)"
+  printf 'reports: %d records received (a job the engine carries is reported by the engine)\n' "$( [ -f "$reports" ] && wc -l <"$reports" || echo 0)"
   [ ! -s "$reports" ] || sed 's/^/  /' "$reports"
 else
   echo "reports: no report host"
 fi
+echo "logs:    $build/last-run/"
 # Which path carried the download: the direct downloader logs its start; a job
 # the local engine carried shows in the engine's own log.
 log=$home/.local/share/Brenholt/vrDownloader/config/service.log

@@ -73,6 +73,12 @@ int Spawn(const std::vector<std::string>& argv, bool search, int keepFd, pid_t& 
     // A dup2 onto itself clears close-on-exec in the child only.
     if (keepFd >= 0)
         posix_spawn_file_actions_adddup2(&actions, keepFd, keepFd);
+    // The engine runs on after the host and writes its own log: it must not
+    // hold the host's terminal or pipes open (a script reading the host's
+    // output would otherwise wait for the engine's idle exit).
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t all, none;

@@ -58,8 +58,13 @@ TEST_F(RunEngineTest, WithoutAnEngineNothingStarts) {
 TEST_F(RunEngineTest, BlockingStartEndsWithTheReadinessByte) {
     ASSERT_TRUE(tvxtest::InstallTestEngine());
     setenv("TVX_READY_FD", "99", 1);  // an inherited value is replaced, not passed on
+    const std::string stdio = dir_.Path() + "stdio";
+    setenv("TVX_TEST_ENGINE_STDIO", stdio.c_str(), 1);
     EXPECT_EQ(CBinaryExecute_V3::Instance().RunEngine(), 1);
     unsetenv("TVX_READY_FD");
+    unsetenv("TVX_TEST_ENGINE_STDIO");
+    // The engine outlives its host: it holds none of the host's streams.
+    EXPECT_EQ(tvxtest::ReadFile(stdio), "/dev/null\n/dev/null\n/dev/null\n");
     // Ready while it still runs: the byte ended the wait, not its exit.
     EXPECT_TRUE(Alive());
     EXPECT_NE(Mark().substr(Mark().find(' ') + 1), "99\n");

@@ -8,11 +8,14 @@
 //                     and exits at once, so that only the process's end tells
 // TVX_TEST_ENGINE_MARK names a file that gets "<pid> <ready fd>" first;
 // TVX_TEST_ENGINE_LINGER_MS (default 1000) bounds how long it stays.
+// TVX_TEST_ENGINE_STDIO names a file that gets what its standard input,
+// output and error are, one line each.
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 __attribute__((section(".fileversion"), used)) static const char kVersion[] =
     TVX_TEST_ENGINE_VERSION;
@@ -26,6 +29,16 @@ int main() {
     if (const char* mark = std::getenv("TVX_TEST_ENGINE_MARK")) {
         if (FILE* f = std::fopen(mark, "w")) {
             std::fprintf(f, "%d %d\n", static_cast<int>(getpid()), fd);
+            std::fclose(f);
+        }
+    }
+    if (const char* stdio = std::getenv("TVX_TEST_ENGINE_STDIO")) {
+        if (FILE* f = std::fopen(stdio, "w")) {
+            for (const char* link : {"/proc/self/fd/0", "/proc/self/fd/1", "/proc/self/fd/2"}) {
+                char target[256] = {};
+                const ssize_t n = readlink(link, target, sizeof target - 1);
+                std::fprintf(f, "%s\n", n > 0 ? target : "?");
+            }
             std::fclose(f);
         }
     }
