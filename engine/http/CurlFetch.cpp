@@ -49,10 +49,15 @@ void CurlFetch::OnAttemptDone(CURLcode result) {
         outcome = FetchOutcome::Ok;
     else if (!tooLong_ && status >= 400 && status < 500)
         outcome = FetchOutcome::NotThere;
-    if (outcome != FetchOutcome::Ok)
+    std::string problem;
+    if (outcome != FetchOutcome::Ok) {
         body_.clear();
+        problem = tooLong_             ? "too long"
+                  : result != CURLE_OK ? curl_easy_strerror(result)
+                                       : "status " + std::to_string(status);
+    }
     // The listener may destroy this fetch: nothing is touched afterwards.
-    listener_.OnFetched(outcome, std::move(body_));
+    listener_.OnFetched(outcome, std::move(body_), problem);
 }
 
 }  // namespace engine::http

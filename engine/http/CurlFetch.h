@@ -21,7 +21,8 @@ enum class FetchOutcome {
 class IFetchListener {
   public:
     // The last call for the fetch; the listener may destroy it from here.
-    virtual void OnFetched(FetchOutcome outcome, std::string body) = 0;
+    // problem tells what went wrong when the outcome is not Ok.
+    virtual void OnFetched(FetchOutcome outcome, std::string body, const std::string& problem) = 0;
 
   protected:
     ~IFetchListener() = default;

@@ -22,6 +22,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kMaxMetadataBytes = 8u << 20;
 // Peers that deliver at least this much keep the web seeds away.
 constexpr int kEnoughFromPeers = 512 * 1024;
+// Small files come from the web seeds at once: peers would save little of them.
+constexpr int64_t kSmallFile = 8 << 20;
 // How long a fresh torrent looks for peers before it asks the web seeds.
 constexpr auto kPeerGrace = std::chrono::milliseconds(1000);
 // A torrent that gains nothing for this long goes on over HTTP.
@@ -99,7 +101,8 @@ int64_t PeerTransfer::BytesOnDisk() const {
     }
 }
 
-void PeerTransfer::OnFetched(http::FetchOutcome outcome, std::string body) {
+void PeerTransfer::OnFetched(http::FetchOutcome outcome, std::string body,
+                             const std::string& problem) {
     fetch_.reset();
     if (outcome == http::FetchOutcome::Failed && mirror_ + 1 < request_.mirrors.size()) {
         ++mirror_;
@@ -109,7 +112,8 @@ void PeerTransfer::OnFetched(http::FetchOutcome outcome, std::string body) {
     }
     if (outcome != http::FetchOutcome::Ok) {
         if (outcome == http::FetchOutcome::Failed)
-            backend_.Log(Name() + ": no torrent metadata could be had, over HTTP");
+            backend_.Log(Name() + ": no torrent metadata could be had (" + problem +
+                         "), over HTTP");
         return StartHttp();
     }
     std::string why;
@@ -149,6 +153,10 @@ bool PeerTransfer::UseMetadata(const std::string& body, std::string& why) {
     // The job's own file name, whatever the metadata calls the file.
     params.renamed_files[lt::file_index_t{0}] = request_.path.substr(slash + 1);
     params.flags &= ~(lt::torrent_flags::auto_managed | lt::torrent_flags::paused);
+    if (params.ti->total_size() < kSmallFile) {
+        params.url_seeds = request_.mirrors;
+        webSeedsOn_ = true;
+    }
     state_ = State::Adding;
     backend_.AddTorrent(*this, std::move(params));
     return true;

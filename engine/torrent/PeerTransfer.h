@@ -51,7 +51,8 @@ class PeerTransfer final : public jobs::ITransfer,
   private:
     enum class State { Metadata, Adding, Torrent, Removing, Http, Over };
 
-    void OnFetched(http::FetchOutcome outcome, std::string body) override;
+    void OnFetched(http::FetchOutcome outcome, std::string body,
+                   const std::string& problem) override;
     void OnTransferFinished(uint32_t id, jobs::TransferOutcome outcome) override;
     void OnSizeFound(uint32_t, bool, int64_t) override {}
 

@@ -2,14 +2,18 @@
 // BitTorrent metadata <file>.torrent that the engine looks for: the file's
 // pieces, the file's own URL as web seed (BEP 19) and the tracker to announce to.
 //
-//   tvx-make-torrents --root DIR --announce URL [--piece-kib N] (--list FILE | URL...)
+//   tvx-make-torrents --root DIR --announce URL [--piece-kib N] [--info-hashes FILE]
+//                     (--list FILE | URL...)
 //
 // Every URL names one file: its path below the server's document root DIR
 // (percent-decoded) is the file that is hashed. --list reads the URLs one a
-// line (e.g. the game's filelist.txt). Exit status 0 when every torrent was
-// written.
+// line (e.g. the game's filelist.txt). --info-hashes appends each torrent's
+// info hash (40 hex digits a line) to FILE: the whitelist of a tracker that
+// serves only known torrents, as Debian's opentracker does. Exit status 0 when
+// every torrent was written.
 #include <libtorrent/create_torrent.hpp>
 #include <libtorrent/file_storage.hpp>
+#include <libtorrent/hex.hpp>
 #include <libtorrent/torrent_info.hpp>
 
 #include <cstdio>
@@ -24,7 +28,7 @@ namespace {
 void Usage() {
     std::fprintf(stderr,
                  "usage: tvx-make-torrents --root DIR --announce URL [--piece-kib N] "
-                 "(--list FILE | URL...)\n");
+                 "[--info-hashes FILE] (--list FILE | URL...)\n");
 }
 
 int HexValue(char c) {
@@ -73,7 +77,7 @@ std::string LocalPath(const std::string& root, const std::string& url) {
 }
 
 bool MakeTorrent(const std::string& path, const std::string& url, const std::string& announce,
-                 int pieceBytes) {
+                 int pieceBytes, std::ofstream* infoHashes) {
     lt::file_storage files;
     lt::error_code ec;
     lt::add_files(files, path, lt::create_flags_t{});
@@ -94,6 +98,16 @@ bool MakeTorrent(const std::string& path, const std::string& url, const std::str
     }
     std::vector<char> bytes;
     lt::bencode(std::back_inserter(bytes), torrent.generate());
+    if (infoHashes) {
+        lt::error_code parseError;
+        const lt::torrent_info info(lt::span<char const>(bytes.data(), bytes.size()), parseError,
+                                    lt::from_span);
+        if (parseError || !(*infoHashes << lt::aux::to_hex(info.info_hashes().v1) << '\n')) {
+            std::fprintf(stderr, "tvx-make-torrents: %s: cannot record its info hash\n",
+                         path.c_str());
+            return false;
+        }
+    }
     const std::string target = path + ".torrent";
     const std::string part = target + ".part";
     {
@@ -117,13 +131,14 @@ bool MakeTorrent(const std::string& path, const std::string& url, const std::str
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string root, announce, list;
+    std::string root, announce, list, infoHashPath;
     int pieceKib = 0;  // 0: libtorrent's choice for the file's size
     std::vector<std::string> urls;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if ((arg == "--root" || arg == "--announce" || arg == "--list" || arg == "--piece-kib") &&
+        if ((arg == "--root" || arg == "--announce" || arg == "--list" || arg == "--piece-kib" ||
+             arg == "--info-hashes") &&
             !hasValue) {
             std::fprintf(stderr, "tvx-make-torrents: %s needs a value\n", arg.c_str());
             return 2;
@@ -134,6 +149,8 @@ int main(int argc, char** argv) {
             announce = argv[++i];
         else if (arg == "--list")
             list = argv[++i];
+        else if (arg == "--info-hashes")
+            infoHashPath = argv[++i];
         else if (arg == "--piece-kib") {
             char* end = nullptr;
             const long kib = std::strtol(argv[++i], &end, 10);
@@ -171,6 +188,14 @@ int main(int argc, char** argv) {
         Usage();
         return 2;
     }
+    std::ofstream infoHashes;
+    if (!infoHashPath.empty()) {
+        infoHashes.open(infoHashPath, std::ios::app);
+        if (!infoHashes) {
+            std::fprintf(stderr, "tvx-make-torrents: cannot write %s\n", infoHashPath.c_str());
+            return 1;
+        }
+    }
     int failed = 0;
     for (const std::string& url : urls) {
         const std::string path = LocalPath(root, url);
@@ -179,7 +204,8 @@ int main(int argc, char** argv) {
             ++failed;
             continue;
         }
-        failed += !MakeTorrent(path, url, announce, pieceKib * 1024);
+        failed += !MakeTorrent(path, url, announce, pieceKib * 1024,
+                               infoHashPath.empty() ? nullptr : &infoHashes);
     }
     if (failed)
         std::fprintf(stderr, "tvx-make-torrents: %d of %zu torrents not written\n", failed,
