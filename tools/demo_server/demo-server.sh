@@ -17,6 +17,10 @@
 #                    (manifest, 7z and zip archives, hash lists; see
 #                    tools/update_content/make-update-content.sh)
 #   --hashlist TOOL  the tvx-hashlist program used for the update's hash lists
+#   --torrents TOOL  also write each game file's torrent metadata with this
+#                    tvx-make-torrents program and run opentracker on the
+#                    loopback port after --port, so that engines download
+#                    with peers (the content server is their web seed)
 #
 # Once nginx accepts connections it prints "file list: <URL>" on stdout. The
 # same sizes give the same bytes on every run, so files already present with
@@ -30,6 +34,7 @@ sizes=4M,16M,64M,216M
 generate_only=0
 engine=
 hashlist=tvx-hashlist
+torrents=
 
 die() {
   echo "demo-server: $*" >&2
@@ -37,12 +42,12 @@ die() {
 }
 
 usage() {
-  sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 while [ $# -gt 0 ]; do
   case $1 in
-    --dir|--port|--sizes|--engine|--hashlist)
+    --dir|--port|--sizes|--engine|--hashlist|--torrents)
       [ $# -ge 2 ] && [ -n "$2" ] || { echo "demo-server: $1 needs a value" >&2; usage >&2; exit 2; }
       case $1 in
         --dir) dir=$2 ;;
@@ -50,6 +55,7 @@ while [ $# -gt 0 ]; do
         --sizes) sizes=$2 ;;
         --engine) engine=$2 ;;
         --hashlist) hashlist=$2 ;;
+        --torrents) torrents=$2 ;;
       esac
       shift 2 ;;
     --generate-only) generate_only=1; shift ;;
@@ -140,6 +146,18 @@ if [ -n "$engine" ]; then
     die "cannot write the engine update from $engine"
 fi
 
+# --- peer assistance (--torrents): metadata beside each file, and a tracker ---
+tracker_port=$((port + 1))
+if [ -n "$torrents" ]; then
+  [ "$tracker_port" -le 65535 ] || die "no port after $port for the tracker"
+  rm -f "$game"/*.torrent "$dir/tracker-whitelist"
+  "$torrents" --root "$dir/www" --announce "http://127.0.0.1:$tracker_port/announce" \
+    --info-hashes "$dir/tracker-whitelist" --list "$list" ||
+    die "cannot write the torrent metadata with $torrents"
+  chmod 0644 "$dir/tracker-whitelist"
+fi
+# --- end of peer assistance ---
+
 [ "$generate_only" -eq 0 ] || exit 0
 
 [ -x "$nginx" ] || die "$nginx is missing (install nginx-light: ./scripts/setup.sh)"
@@ -172,7 +190,13 @@ CONF
 
 rm -f "$conf/nginx.pid"
 nginx_pid=
+tracker_pid=
 stop() {
+  if [ -n "$tracker_pid" ]; then
+    kill -TERM "$tracker_pid" 2>/dev/null || true
+    wait "$tracker_pid" 2>/dev/null || true
+    tracker_pid=
+  fi
   if [ -n "$nginx_pid" ]; then
     kill -TERM "$nginx_pid" 2>/dev/null || true
     wait "$nginx_pid" 2>/dev/null || true
@@ -198,6 +222,15 @@ for _ in $(seq 1 200); do
 done
 [ "$(cat "$conf/nginx.pid" 2>/dev/null)" = "$nginx_pid" ] || die "nginx did not start in time"
 
+if [ -n "$torrents" ]; then
+  # Debian's opentracker serves only whitelisted torrents; it drops to the
+  # user nobody, so the whitelist must be readable by everyone.
+  command -v opentracker >/dev/null || die "opentracker is missing (./scripts/setup.sh)"
+  opentracker -i 127.0.0.1 -p "$tracker_port" -P "$tracker_port" -w "$dir/tracker-whitelist" \
+    </dev/null >>"$conf/tracker.log" 2>&1 &
+  tracker_pid=$!
+  echo "tracker: http://127.0.0.1:$tracker_port/announce"
+fi
 echo "file list: http://127.0.0.1:$port/fullinst/filelist.txt"
 # wait returns early when a trapped signal arrives; the trap then stops nginx.
 wait "$nginx_pid" || true
