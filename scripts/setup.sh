@@ -18,8 +18,9 @@ packages=(
   curl
   # the package and the check of its menu entry
   dpkg-dev desktop-file-utils
-  # the stand-in local engine downloads over libcurl
-  libcurl4-openssl-dev
+  # the stand-in local engine downloads over libcurl, and with peers over
+  # libtorrent; the demo server and the swarm bench run a BitTorrent tracker
+  libcurl4-openssl-dev libtorrent-rasterbar-dev opentracker
 )
 
 missing=()

@@ -9,11 +9,15 @@
 #include <csignal>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "engine/app/Engine.h"
 #include "engine/app/EngineLog.h"
+#include "engine/app/SettingsFile.h"
 #include "engine/http/CurlBackend.h"
 #include "engine/http/TrustAnchors.h"
+#include "engine/torrent/PeerBackend.h"
 #include "engine/tvx/EngineBuild.h"
 #include "platform/EventLoop.h"
 
@@ -60,6 +64,18 @@ std::chrono::milliseconds IdleLimit() {
     return std::chrono::milliseconds(60000);
 }
 
+// Only tests (and the swarm bench, which runs several engines side by side)
+// move the link port; the library always connects to 57006.
+uint16_t PortFromEnvironment(const char* name, uint16_t fallback) {
+    if (const char* value = std::getenv(name)) {
+        char* end = nullptr;
+        const long port = std::strtol(value, &end, 10);
+        if (end != value && *end == '\0' && port > 0 && port <= 65535)
+            return static_cast<uint16_t>(port);
+    }
+    return fallback;
+}
+
 void SignalReady() {
     const char* value = std::getenv("TVX_READY_FD");
     if (!value)
@@ -88,12 +104,22 @@ int main() {
         engine::http::TrustAnchors anchors;
         if (!anchors.LoadPem(engine::build::kTrustedPem))
             log.Write("the built-in trusted certificates could not be read");
-        engine::http::CurlBackend backend(loop, anchors);
+        engine::http::CurlBackend http(loop, anchors);
+        std::vector<std::string> problems;
+        engine::torrent::PeerSettings peerSettings =
+            engine::app::LoadPeerSettings(engine::app::EngineFolder(), problems);
+        for (const std::string& problem : problems)
+            log.Write("settings: " + problem);
+        peerSettings.listenPort =
+            PortFromEnvironment("TVX_ENGINE_PEER_PORT", peerSettings.listenPort);
+        engine::torrent::PeerBackend backend(loop, http, peerSettings,
+                                             [&log](std::string_view line) { log.Write(line); });
         SignalWatch signals(loop);
         engine::app::EngineSettings settings;
         settings.idleLimit = IdleLimit();
+        settings.port = PortFromEnvironment("TVX_ENGINE_LINK_PORT", settings.port);
         engine::app::Engine engine(loop, backend, log, settings);
-        if (loop.IsValid() && backend.IsValid() && engine.Start()) {
+        if (loop.IsValid() && http.IsValid() && backend.IsValid() && engine.Start()) {
             SignalReady();
             loop.Run();
             status = 0;

@@ -168,11 +168,11 @@ void CurlBackend::CollectFinished() {
             continue;
         CURL* easy = message->easy_handle;
         const CURLcode result = message->data.result;
-        CurlTransfer* transfer = nullptr;
-        curl_easy_getinfo(easy, CURLINFO_PRIVATE, &transfer);
+        ICurlRequest* request = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_PRIVATE, &request);
         curl_multi_remove_handle(multi_, easy);
-        if (transfer)
-            transfer->OnAttemptDone(result);
+        if (request)
+            request->OnAttemptDone(result);
     }
 }
 

@@ -53,7 +53,7 @@ bool CurlTransfer::BeginAttempt() {
     }
     curl_easy_reset(easy_);
     backend_.ApplyCommonOptions(easy_);
-    curl_easy_setopt(easy_, CURLOPT_PRIVATE, this);
+    curl_easy_setopt(easy_, CURLOPT_PRIVATE, static_cast<ICurlRequest*>(this));
     curl_easy_setopt(easy_, CURLOPT_URL, request_.mirrors[mirror_].c_str());
     curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &OnHeader);
     curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/http/ICurlRequest.h"
 #include "engine/jobs/ITransferBackend.h"
 
 namespace engine::http {
@@ -17,7 +18,7 @@ class CurlBackend;
 // and checks what comes back: a 206 must start where asked, a 200 starts the
 // file over, 416 means it is already whole, and a known size must match
 // exactly at the end.
-class CurlTransfer final : public jobs::ITransfer {
+class CurlTransfer final : public jobs::ITransfer, private ICurlRequest {
   public:
     enum class Kind { Download, SizeProbe };
 
@@ -32,7 +33,7 @@ class CurlTransfer final : public jobs::ITransfer {
     int64_t BytesOnDisk() const override { return onDisk_; }
 
     // The backend took the handle out of its multi handle: the attempt ended.
-    void OnAttemptDone(CURLcode result);
+    void OnAttemptDone(CURLcode result) override;
 
   private:
     static constexpr int kAttemptsPerMirror = 3;

@@ -47,10 +47,11 @@ struct Frame {
     uint32_t Length() const { return static_cast<uint32_t>(payload.size()); }
 };
 
-// A blocking client of the engine on 127.0.0.1:57006.
+// A blocking client of the engine on 127.0.0.1:57006 (or the port of an
+// engine started with a test port).
 class LinkClient {
   public:
-    LinkClient();
+    explicit LinkClient(uint16_t port = 57006);
     ~LinkClient();
     LinkClient(const LinkClient&) = delete;
     LinkClient& operator=(const LinkClient&) = delete;

@@ -20,6 +20,10 @@
 #                    (manifest, 7z and zip archives, hash lists; see
 #                    tools/update_content/make-update-content.sh)
 #   --hashlist TOOL  the tvx-hashlist program used for the update's hash lists
+#   --torrents TOOL  also write each game file's torrent metadata with this
+#                    tvx-make-torrents program and run opentracker on the
+#                    loopback port after --port, so that engines download
+#                    with peers (the content server is their web seed)
 #
 # The list's last file is the installer, Halvard2Setup.exe: a shell script
 # (under the name the launcher's installer rule picks) that says where the
@@ -37,6 +41,7 @@ skin=
 generate_only=0
 engine=
 hashlist=tvx-hashlist
+torrents=
 
 die() {
   echo "demo-server: $*" >&2
@@ -44,12 +49,12 @@ die() {
 }
 
 usage() {
-  sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,33p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 while [ $# -gt 0 ]; do
   case $1 in
-    --dir|--port|--sizes|--skin|--engine|--hashlist)
+    --dir|--port|--sizes|--skin|--engine|--hashlist|--torrents)
       [ $# -ge 2 ] && [ -n "$2" ] || { echo "demo-server: $1 needs a value" >&2; usage >&2; exit 2; }
       case $1 in
         --dir) dir=$2 ;;
@@ -58,6 +63,7 @@ while [ $# -gt 0 ]; do
         --skin) skin=$2 ;;
         --engine) engine=$2 ;;
         --hashlist) hashlist=$2 ;;
+        --torrents) torrents=$2 ;;
       esac
       shift 2 ;;
     --generate-only) generate_only=1; shift ;;
@@ -165,6 +171,18 @@ if [ -n "$engine" ]; then
     die "cannot write the engine update from $engine"
 fi
 
+# --- peer assistance (--torrents): metadata beside each file, and a tracker ---
+tracker_port=$((port + 1))
+if [ -n "$torrents" ]; then
+  [ "$tracker_port" -le 65535 ] || die "no port after $port for the tracker"
+  rm -f "$game"/*.torrent "$dir/tracker-whitelist"
+  "$torrents" --root "$dir/www" --announce "http://127.0.0.1:$tracker_port/announce" \
+    --info-hashes "$dir/tracker-whitelist" --list "$list" ||
+    die "cannot write the torrent metadata with $torrents"
+  chmod 0644 "$dir/tracker-whitelist"
+fi
+# --- end of peer assistance ---
+
 [ "$generate_only" -eq 0 ] || exit 0
 
 [ -x "$nginx" ] || die "$nginx is missing (install nginx-light: ./scripts/setup.sh)"
@@ -197,7 +215,13 @@ CONF
 
 rm -f "$conf/nginx.pid"
 nginx_pid=
+tracker_pid=
 stop() {
+  if [ -n "$tracker_pid" ]; then
+    kill -TERM "$tracker_pid" 2>/dev/null || true
+    wait "$tracker_pid" 2>/dev/null || true
+    tracker_pid=
+  fi
   if [ -n "$nginx_pid" ]; then
     kill -TERM "$nginx_pid" 2>/dev/null || true
     wait "$nginx_pid" 2>/dev/null || true
@@ -224,6 +248,15 @@ done
 [ "$(cat "$conf/nginx.pid" 2>/dev/null)" = "$nginx_pid" ] || die "nginx did not start in time"
 
 [ -z "$skin" ] || echo "skin: http://127.0.0.1:$port/fullinst/img.zip"
+if [ -n "$torrents" ]; then
+  # Debian's opentracker serves only whitelisted torrents; it drops to the
+  # user nobody, so the whitelist must be readable by everyone.
+  command -v opentracker >/dev/null || die "opentracker is missing (./scripts/setup.sh)"
+  opentracker -i 127.0.0.1 -p "$tracker_port" -P "$tracker_port" -w "$dir/tracker-whitelist" \
+    </dev/null >>"$conf/tracker.log" 2>&1 &
+  tracker_pid=$!
+  echo "tracker: http://127.0.0.1:$tracker_port/announce"
+fi
 echo "file list: http://127.0.0.1:$port/fullinst/filelist.txt"
 # wait returns early when a trapped signal arrives; the trap then stops nginx.
 wait "$nginx_pid" || true

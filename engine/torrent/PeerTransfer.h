@@ -1,0 +1,89 @@
+#pragma once
+
+#include <libtorrent/fwd.hpp>
+#include <libtorrent/torrent_handle.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "engine/http/CurlFetch.h"
+#include "engine/jobs/ITransferBackend.h"
+
+namespace engine::torrent {
+
+class PeerBackend;
+
+// One file of a job: first its torrent metadata (<URL>.torrent) from the
+// file's mirrors; with usable metadata the file comes through the backend's
+// libtorrent session, otherwise, or when the torrent cannot go on, over HTTP.
+// The job hears the same either way.
+//
+// The content server is the seed of last resort: its web seeds are used only
+// while peers do not deliver, so that a swarm takes as little from it as it
+// can.
+class PeerTransfer final : public jobs::ITransfer,
+                           private http::IFetchListener,
+                           private jobs::ITransferListener {
+  public:
+    PeerTransfer(PeerBackend& backend, uint32_t id, jobs::TransferRequest request,
+                 jobs::ITransferListener& listener);
+    ~PeerTransfer() override;
+    PeerTransfer(const PeerTransfer&) = delete;
+    PeerTransfer& operator=(const PeerTransfer&) = delete;
+
+    bool Start();
+    int64_t BytesOnDisk() const override;
+
+    // From the backend's alerts.
+    void OnTorrentAdded(const lt::torrent_handle& handle);
+    void OnTorrentRefused(const std::string& why);
+    void OnTorrentFinished();
+    void OnTorrentFailed(const std::string& why, bool writeError);
+    void OnTorrentRemoved();
+    void OnStatus(const lt::torrent_status& status);
+    // Twice a second while the torrent runs: chooses between peers and the
+    // web seeds and counts what came from each.
+    void Tick();
+
+  private:
+    enum class State { Metadata, Adding, Torrent, Removing, Http, Over };
+
+    void OnFetched(http::FetchOutcome outcome, std::string body,
+                   const std::string& problem) override;
+    void OnTransferFinished(uint32_t id, jobs::TransferOutcome outcome) override;
+    void OnSizeFound(uint32_t, bool, int64_t) override {}
+
+    bool FetchMetadata();
+    bool UseMetadata(const std::string& body, std::string& why);
+    void StartHttp();
+    void SetWebSeeds(bool on);
+    void FallBack(const std::string& why);
+    void Finish(jobs::TransferOutcome outcome);
+    std::string Name() const;
+
+    PeerBackend& backend_;
+    const uint32_t id_;
+    const jobs::TransferRequest request_;
+    jobs::ITransferListener& listener_;
+    State state_ = State::Metadata;
+    std::size_t mirror_ = 0;
+    int64_t initialOnDisk_ = 0;
+    std::unique_ptr<http::CurlFetch> fetch_;
+    std::unique_ptr<jobs::ITransfer> http_;
+    lt::torrent_handle handle_;
+
+    int64_t done_ = 0;
+    int64_t payload_ = 0;                           // payload bytes downloaded by the torrent
+    int64_t webSeedBytes_ = 0;                      // of which from web seeds
+    std::map<std::string, int64_t> webSeedTotals_;  // per web seed connection
+    bool webSeedsOn_ = false;
+    bool downloading_ = false;
+    std::chrono::steady_clock::time_point downloadingSince_;
+    std::chrono::steady_clock::time_point lastProgress_;
+    int64_t lastProgressBytes_ = -1;
+};
+
+}  // namespace engine::torrent
