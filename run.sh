@@ -30,7 +30,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTVX_WERROR=OFF \
   -DTVX_FILELIST_URL="http://127.0.0.1:$port/fullinst/filelist.txt" \
   -DTVX_SKIN_URL="http://127.0.0.1:$port/fullinst/img.zip" \
   -DTVX_UPDATE_SERVER_URL="http://127.0.0.1:$port" >/dev/null
-targets=(tvx-launcher tvx-skin-maker tvx-hashlist vrDownload)
+targets=(tvx-launcher tvx-skin-maker tvx-hashlist vrDownload tvx-make-torrents)
 have_report_host=0
 # The whole target list first: grep -q stopping early would break the pipe.
 build_targets=$(cmake --build "$build" --target help)
@@ -95,6 +95,9 @@ engine=$build/engine/vrDownload.exe
 if [ -x "$engine" ]; then
   update_args=(--engine "$engine" --hashlist "$build/tools/hashlist/tvx-hashlist")
 fi
+# Torrent metadata beside every game file and a tracker: the engine fetches
+# them with peers, the content server being their web seed.
+update_args+=(--torrents "$build/tools/torrent_maker/tvx-make-torrents")
 tools/demo_server/demo-server.sh --dir "$build/demo-server" --port "$port" --sizes "$sizes" \
   --skin "$build/demo-skin/img.zip" "${update_args[@]}" >"$work/server.out" 2>&1 &
 server_pid=$!
@@ -197,6 +200,11 @@ if grep -q 'CPlatFormDownloader Begin' "$log" 2>/dev/null; then
   printf 'path:    direct download%s\n' "${why:+ (engine path left: $why)}"
 elif grep -q 'complete' "$engine_log" 2>/dev/null; then
   printf 'path:    high-speed, through the local engine (%s)\n' "$(grep -a 'complete' "$engine_log" | tail -n 1)"
+  # The engine logs, per file, what came from peers and from the web seed.
+  awk '/: complete, .* MiB from peers, .* MiB from web seeds/ {
+         files++; peers += $(NF-8); seeds += $(NF-4) }
+       END { if (files) printf "sources: %d files: %.1f MiB from peers, %.1f MiB from the web seed\n", files, peers, seeds
+             else print "sources: every file over plain HTTP" }' "$engine_log"
 else
   echo "path:    unknown (no log)"
 fi
