@@ -1,5 +1,6 @@
 #include "library/sessions/CDataDownloadSession.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -97,7 +98,9 @@ void CDataDownloadSession::OnResponseHeader(uint32_t) {
         if (!buffer_) {
             expected_ = 0;
             Fail(kSessionBadResponse, true);
+            return;
         }
+        layer->SetBodyTarget(this);
         return;
     }
     if (status == 302 || status == 303) {
@@ -131,6 +134,19 @@ int32_t CDataDownloadSession::OnReceiveData(uint32_t, const uint8_t* data, uint3
         const size_t n = static_cast<size_t>(room < length ? room : length);
         std::memcpy(buffer_.Data() + received_, data, n);
     }
+    received_ += length;
+    return static_cast<int32_t>(length);
+}
+
+uint8_t* CDataDownloadSession::BodyTarget(uint32_t, uint32_t& room) {
+    room = 0;
+    if (!request_.IsRunning() || !buffer_ || received_ >= expected_)
+        return nullptr;
+    room = static_cast<uint32_t>(std::min<int64_t>(expected_ - received_, UINT32_MAX));
+    return buffer_.Data() + received_;
+}
+
+int32_t CDataDownloadSession::OnBodyWritten(uint32_t, uint32_t length) {
     received_ += length;
     return static_cast<int32_t>(length);
 }

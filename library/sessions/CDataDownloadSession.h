@@ -17,7 +17,7 @@
 // that answered, at most kMaxRedirects), and ticks its listener once a second while
 // it runs. Every failure is reported once with a session error code; it does
 // not retry. Runs on the worker thread under the engine lock.
-class CDataDownloadSession final : public nwIHttpClientExEventListener {
+class CDataDownloadSession final : public nwIHttpClientExEventListener, public nwIHttpBodyTarget {
   public:
     static constexpr int kMaxRedirects = 16;
 
@@ -46,6 +46,11 @@ class CDataDownloadSession final : public nwIHttpClientExEventListener {
     void OnConnectTimeout(uint32_t context) override;
     void OnReceiveTimeout(uint32_t context) override;
     void OnHostUnreachable(uint32_t context) override;
+
+    // nwIHttpBodyTarget: the body's own storage, so that a plain connection
+    // receives into it and no copy is made before the host's.
+    uint8_t* BodyTarget(uint32_t context, uint32_t& room) override;
+    int32_t OnBodyWritten(uint32_t context, uint32_t length) override;
 
   private:
     void StartRequest(const std::string& url);

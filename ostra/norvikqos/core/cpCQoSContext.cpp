@@ -7,6 +7,7 @@
 
 #include "ostra/norvikqos/core/cpCHostCache.h"
 #include "ostra/norvikqos/core/cpCQoS.h"
+#include "ostra/norvikqos/core/cpIReceiveTarget.h"
 #include "ostra/norvikqos/core/cpSocketOps.h"
 
 namespace st = qvContextState;
@@ -327,6 +328,11 @@ void cpCQoSContext::OnReadable() {
         return;
     idleSeconds_ = 0;
     state_ = st::kReceiving;
+    if (ReceiveIntoLayer()) {
+        if (state_ == st::kReceiving)
+            state_ = st::kIdle;
+        return;
+    }
     const uint32_t n = action_ ? action_->ReceivePump() : 0;
     if (n > 0 && (watch_ & qvWatch::kCountReceived))
         receiveMeter_.Count(n);
@@ -334,6 +340,45 @@ void cpCQoSContext::OnReadable() {
         state_ = st::kIdle;
     if (n > 0)
         Deliver();
+}
+
+bool cpCQoSContext::ReceiveIntoLayer() {
+    if (!action_ || !action_->ReceivesInto() || layers_.empty() || receive_.Length() != 0)
+        return false;
+    qvSmartPtr<cpCQoSContext> self(this);
+    const LayerEntry bottom = layers_.back();
+    void* face = nullptr;
+    if (qv::Failed(bottom.application->QueryInterface(kReceiveTargetInterfaceId, &face)) || !face)
+        return false;
+    auto* target = static_cast<cpIReceiveTarget*>(face);
+    uint32_t total = 0;
+    // The same per-event limit as the receive buffer's pump; each layer call
+    // may close the context, change its action or push a layer below this one.
+    while (total <= cpQoSAction::kReceiveLimit && record_ && action_ && action_->ReceivesInto() &&
+           layers_.back().netStack == bottom.netStack) {
+        uint32_t room = 0;
+        uint8_t* at = target->ReceiveTarget(room);
+        if (!at || room == 0)
+            break;
+        state_ = st::kReceiving;
+        uint32_t n = 0;
+        if (!action_->ReceiveInto(at, room, n))
+            break;
+        // The layers hear of the bytes as after the receive buffer's pump.
+        if (state_ == st::kReceiving)
+            state_ = st::kIdle;
+        total += n;
+        if (watch_ & qvWatch::kCountReceived)
+            receiveMeter_.Count(n);
+        const int32_t taken = target->OnReceivedInPlace(n);
+        if (taken < 0 || static_cast<uint32_t>(taken) != n) {
+            Close();
+            break;
+        }
+        if (state_ == st::kClosing || state_ == st::kClosed)
+            break;
+    }
+    return total > 0;
 }
 
 void cpCQoSContext::Deliver() {

@@ -113,6 +113,10 @@ class cpCQoSContext final : public qvTAtomicUnknown<qvIQoSContext> {
     void TakeNextChunk();
     bool SendLoop();
     void Deliver();
+    // Reads straight into the storage the bottom layer offers for its next
+    // bytes, when the action and the layer allow it; false when it read
+    // nothing, and the receive buffer's pump reads as ever.
+    bool ReceiveIntoLayer();
     void QueueDeferred(int32_t code);
     void GiveEventToLayers(int32_t code);
     int LayerIndex(const nwIQoSNetStack* layer) const;

@@ -1,5 +1,6 @@
 #include "ostra/norvikqos/http/nwCHttpClientExLayer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ostra/norvikqos/core/qvIQoSContext.h"
@@ -14,11 +15,51 @@ void nwCHttpClientExLayer::RegisterParser() {
     RegisterRawHandler(&OnBytes, this);
 }
 
+qvResult nwCHttpClientExLayer::QueryInterface(uint32_t id, void** out) {
+    if (id != kReceiveTargetInterfaceId)
+        return nwTLayer::QueryInterface(id, out);
+    if (out)
+        *out = static_cast<cpIReceiveTarget*>(this);
+    return qv::kLayerOk;
+}
+
 qvResult nwCHttpClientExLayer::SetEventListener(nwIHttpClientExEventListener* listener,
                                                 uint32_t context) {
     listener_ = listener;
     listenerContext_ = context;
+    // The storage belongs to the listener that offered it.
+    bodyTarget_ = nullptr;
     return qv::kLayerOk;
+}
+
+qvResult nwCHttpClientExLayer::SetBodyTarget(nwIHttpBodyTarget* target) {
+    bodyTarget_ = target;
+    return qv::kLayerOk;
+}
+
+uint8_t* nwCHttpClientExLayer::ReceiveTarget(uint32_t& room) {
+    room = 0;
+    if (!headerComplete_ || !listener_ || !bodyTarget_)
+        return nullptr;
+    // Without a length the end of the body is unknown, and a read could take
+    // bytes past it.
+    const int64_t left = response_.GetContentLength() - receivedBody_;
+    if (left <= 0)
+        return nullptr;
+    uint32_t offered = 0;
+    uint8_t* target = bodyTarget_->BodyTarget(listenerContext_, offered);
+    if (!target || offered == 0)
+        return nullptr;
+    room = static_cast<uint32_t>(std::min<int64_t>({left, offered, INT32_MAX}));
+    return target;
+}
+
+int32_t nwCHttpClientExLayer::OnReceivedInPlace(uint32_t count) {
+    // The bytes are in the target already; with nobody to take them the
+    // response cannot go on.
+    if (!listener_ || !bodyTarget_ || count > INT32_MAX)
+        return -1;
+    return BodyTaken(bodyTarget_->OnBodyWritten(listenerContext_, count));
 }
 
 qvResult nwCHttpClientExLayer::Open(const char* url) {
@@ -129,6 +170,7 @@ bool nwCHttpClientExLayer::OnLayerConnectFailed() {
 void nwCHttpClientExLayer::OnLayerClose() {
     nwIHttpClientExEventListener* listener = listener_;
     listener_ = nullptr;
+    bodyTarget_ = nullptr;
     if (listener)
         listener->OnClose(listenerContext_);
 }
@@ -193,7 +235,10 @@ int32_t nwCHttpClientExLayer::Receive(const uint8_t* data, uint32_t length) {
     }
     if (!listener_)
         return 0;
-    const int32_t consumed = listener_->OnReceiveData(listenerContext_, data, length);
+    return BodyTaken(listener_->OnReceiveData(listenerContext_, data, length));
+}
+
+int32_t nwCHttpClientExLayer::BodyTaken(int32_t consumed) {
     if (consumed > 0)
         receivedBody_ += consumed;
     const int64_t expected = response_.GetContentLength();

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "ostra/norvikqos/core/cpIReceiveTarget.h"
 #include "ostra/norvikqos/http/nwCHttpHeaderParser.h"
 #include "ostra/norvikqos/http/nwCHttpRequestStore.h"
 #include "ostra/norvikqos/http/qvIHttpClientExLayer.h"
@@ -11,10 +12,13 @@
 // HTTP/1.1 on top of a connection's layer stack: one request, its response
 // header, and the body streamed to the listener. No redirects, retries or
 // content decoding: the sessions above do those, each attempt on a fresh
-// connection with a fresh layer.
-class nwCHttpClientExLayer final : public nwTLayer<qvIHttpClientExLayer> {
+// connection with a fresh layer. As the bottom layer (plain http) it offers
+// the connection the listener's body storage to receive into.
+class nwCHttpClientExLayer final : public nwTLayer<qvIHttpClientExLayer>, public cpIReceiveTarget {
   public:
     nwCHttpClientExLayer();
+
+    qvResult QueryInterface(uint32_t id, void** out) override;
 
     qvResult SetEventListener(nwIHttpClientExEventListener* listener, uint32_t context) override;
     qvResult Open(const char* url) override;
@@ -27,6 +31,10 @@ class nwCHttpClientExLayer final : public nwTLayer<qvIHttpClientExLayer> {
     qvResult SendGet() override;
     qvResult SendPost(int64_t bodyLength) override;
     qvResult SendData(const void* data, uint32_t length) override;
+    qvResult SetBodyTarget(nwIHttpBodyTarget* target) override;
+
+    uint8_t* ReceiveTarget(uint32_t& room) override;
+    int32_t OnReceivedInPlace(uint32_t count) override;
 
     bool OnLayerConnected() override;
     bool OnLayerConnectFailed() override;
@@ -42,9 +50,12 @@ class nwCHttpClientExLayer final : public nwTLayer<qvIHttpClientExLayer> {
     void RegisterParser();
     static int32_t OnBytes(const uint8_t* data, uint32_t length, void* self);
     int32_t Receive(const uint8_t* data, uint32_t length);
+    // Counts body bytes the listener took and tells it when the body is whole.
+    int32_t BodyTaken(int32_t consumed);
     void SendText(const qvCString& text);
 
     nwIHttpClientExEventListener* listener_ = nullptr;
+    nwIHttpBodyTarget* bodyTarget_ = nullptr;
     uint32_t listenerContext_ = 0;
     nwCHttpRequestStore store_;
     nwCHttpHeaderParser response_;

@@ -27,6 +27,22 @@ class nwIHttpClientExEventListener {
     ~nwIHttpClientExEventListener() = default;
 };
 
+// Storage a listener offers for the rest of a body whose length it knows, so
+// that the layer can have the bytes received straight into it rather than
+// handed over through OnReceiveData. Calls pass the listener context first.
+class nwIHttpBodyTarget {
+  public:
+    // Where the next body bytes go and how many fit there; null for none, and
+    // the bytes come through OnReceiveData.
+    virtual uint8_t* BodyTarget(uint32_t context, uint32_t& room) = 0;
+    // length bytes were written at the last target; answers how many it took,
+    // as OnReceiveData does.
+    virtual int32_t OnBodyWritten(uint32_t context, uint32_t length) = 0;
+
+  protected:
+    ~nwIHttpBodyTarget() = default;
+};
+
 // The application face of the HTTP client layer: one request per instance.
 class qvIHttpClientExLayer : public qvIUnknown {
   public:
@@ -43,4 +59,8 @@ class qvIHttpClientExLayer : public qvIUnknown {
     virtual qvResult SendGet() = 0;
     virtual qvResult SendPost(int64_t bodyLength) = 0;
     virtual qvResult SendData(const void* data, uint32_t length) = 0;
+    // Offers storage for the body, used where the connection can receive into
+    // it (no TLS, no bandwidth budget); null withdraws it. Forgotten, like the
+    // listener, on SetEventListener and at the close.
+    virtual qvResult SetBodyTarget(nwIHttpBodyTarget* target) = 0;
 };

@@ -50,6 +50,11 @@ void cpQoSReceiveBuffer::Free() {
     length_ = capacity_ = 0;
 }
 
+bool cpCQoSContextAction::ReceiveInto(uint8_t*, uint32_t, uint32_t& received) {
+    received = 0;
+    return false;
+}
+
 void cpCQoSContextAction::SetParameter(int32_t, const uint32_t&) {}
 void cpCQoSContextAction::PerSecond(cpQoSTotals&) {}
 

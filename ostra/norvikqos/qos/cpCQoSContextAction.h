@@ -82,6 +82,12 @@ class cpCQoSContextAction {
     virtual uint32_t ReceivePump() = 0;
     // False only on a hard socket error.
     virtual bool SendPump(int32_t& sent) = 0;
+    // Whether every received byte may go straight to storage outside the
+    // receive buffer: only an action with no budget to share out.
+    virtual bool ReceivesInto() const { return false; }
+    // One read of up to room bytes into target, for an action that ReceivesInto.
+    // False when nothing came: would block, the peer closed, an error.
+    virtual bool ReceiveInto(uint8_t* target, uint32_t room, uint32_t& received);
     // True if the direction stopped for lack of budget since last asked; clears it.
     virtual bool TakeSendBlocked() = 0;
     virtual bool TakeReceiveBlocked() = 0;

@@ -23,6 +23,16 @@ uint32_t cpCQoSHighContextAction::ReceivePump() {
     return total;
 }
 
+bool cpCQoSHighContextAction::ReceiveInto(uint8_t* target, uint32_t room, uint32_t& received) {
+    received = 0;
+    int32_t n = 0;
+    const uint32_t size = std::min<uint32_t>(room, INT32_MAX);
+    if (qv::Failed(cpSock::Receive(record_.get(), target, size, n)) || n <= 0)
+        return false;
+    received = static_cast<uint32_t>(n);
+    return true;
+}
+
 bool cpCQoSHighContextAction::SendPump(int32_t& sent) {
     sent = 0;
     if (chunk_.IsEmpty() || chunk_.length == 0)

@@ -11,6 +11,8 @@ class cpCQoSHighContextAction final : public cpCQoSContextAction {
     int32_t Type() const override { return cpQoSAction::kHigh; }
     uint32_t ReceivePump() override;
     bool SendPump(int32_t& sent) override;
+    bool ReceivesInto() const override { return true; }
+    bool ReceiveInto(uint8_t* target, uint32_t room, uint32_t& received) override;
     bool TakeSendBlocked() override { return false; }
     bool TakeReceiveBlocked() override { return false; }
 };

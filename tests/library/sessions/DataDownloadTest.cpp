@@ -125,6 +125,27 @@ TEST_F(DataDownloadTest, UnusableAnswersFail) {
     EXPECT_EQ(TarvoLib_GetData(&buffer), result::kNotReady);
 }
 
+// The body's first bytes may share a read with the header, its last ones with
+// bytes the server should not have sent; either way exactly the body arrives.
+TEST_F(DataDownloadTest, BodySharingReadsWithTheHeaderOrWithBytesPastItIsExact) {
+    tvxtest::ScriptedHttpServer server;
+    ASSERT_TRUE(server.Started());
+    std::string body(300000, '\0');
+    for (size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+    const std::string header = HttpScript::StatusLine(200) + "Content-Length: 300000\r\n\r\n";
+    server.On("/split", HttpScript()
+                            .Send(header + body.substr(0, 1000))
+                            .SendBytewise(body.substr(1000, 3))
+                            .Send(body.substr(1003)));
+    server.On("/past", HttpScript().Send(header + body + "HTTP/1.1 200 OK\r\n\r\nnot this"));
+    for (const char* target : {"/split", "/past"}) {
+        SCOPED_TRACE(target);
+        ASSERT_EQ(Fetch(server.Url(target)), event::kDataComplete);
+        EXPECT_TRUE(FetchedBytes() == body);
+    }
+}
+
 TEST_F(DataDownloadTest, RefusedUrlsFailAtOnce) {
     for (const char* url : {"ftp://127.0.0.1/file", "http://", "not a url"})
         EXPECT_EQ(Fetch(url), event::kDataFailed) << url;
