@@ -47,6 +47,11 @@ lt::settings_pack SessionSettings(const PeerSettings& s) {
     pack.set_bool(lt::settings_pack::enable_natpmp, false);
     // Several engines on one machine share an address.
     pack.set_bool(lt::settings_pack::allow_multiple_connections_per_ip, true);
+    // Plain TCP between peers. libtorrent would try uTP first with every peer
+    // a tracker names, and its user-space congestion control delivers a small
+    // fraction of what TCP does on a local network, at a high cost in CPU.
+    pack.set_bool(lt::settings_pack::enable_outgoing_utp, false);
+    pack.set_bool(lt::settings_pack::enable_incoming_utp, false);
     pack.set_int(lt::settings_pack::upload_rate_limit, static_cast<int>(s.uploadLimit));
     pack.set_int(lt::settings_pack::download_rate_limit, static_cast<int>(s.downloadLimit));
     // A web seed that failed is asked again soon: it is the seed of last resort.
