@@ -224,10 +224,11 @@ void PeerTransfer::Tick() {
     } else if (now - downloadingSince_ < kPeerGrace && anyPeer) {
         return;
     }
-    // Peers are worth waiting for only while they give more than the content
-    // server would; a little less, and the web seeds come back.
+    // Web seeds go when peers give more than the content server would, and
+    // come back when peers give less than half of that: between the two the
+    // torrent keeps what it has, so that it does not flap with every tick.
     const int64_t bar = backend_.WebSeedRate();
-    if (webSeedsOn_ ? fromPeers >= bar : fromPeers * 4 < bar * 3)
+    if (webSeedsOn_ ? fromPeers >= bar : fromPeers * 2 < bar)
         SetWebSeeds(!webSeedsOn_);
 }
 
