@@ -10,6 +10,7 @@
 # Prints the content server's egress as a share of ENGINES x the game's size,
 # both wall times, and checks every copy byte for byte. Needs root: it runs in
 # a network namespace of its own. Goal: egress at most 30 %, swarm faster.
+# TVX_SWARM_LOGS=DIR keeps each engine's log there.
 set -euo pipefail
 if [ -z "${TVX_SWARM_NS:-}" ]; then
   export TVX_SWARM_NS=1
@@ -117,8 +118,17 @@ run_round() {
     -v bad="$([ $failed -eq 0 ] && echo "" || echo ", SOME JOBS FAILED")" 'BEGIN {
       printf "%-7s wall %6.2f s, content server egress %7.1f MiB = %5.1f %% of %d x the game, copies %s%s\n",
         n, t1 - t0, e / 1048576, 100 * e / (k * g), k, same, bad }'
+  printf '    job seconds, in start order:'
+  for ((i = 0; i < engines; i++)); do printf ' %s' "$(cat "$work/$name/e$i/time" 2>/dev/null || echo -)"; done
+  echo
   grep -h "peer-assisted downloads" "$work/$name"/e*/data/Brenholt/vrDownloader/vrDownload.log \
     2>/dev/null | sed 's/^/    /' || true
+  if [ -n "${TVX_SWARM_LOGS:-}" ]; then
+    for ((i = 0; i < engines; i++)); do
+      mkdir -p "$TVX_SWARM_LOGS/$name"
+      cp "$work/$name/e$i/data/Brenholt/vrDownloader/vrDownload.log" "$TVX_SWARM_LOGS/$name/e$i.log" 2>/dev/null || true
+    done
+  fi
   rm -rf "${work:?}/$name"
 }
 

@@ -25,6 +25,8 @@ namespace engine::torrent {
 namespace {
 
 constexpr long kTickMs = 500;
+// What a torrent's web seeds are taken to give until they have been measured.
+constexpr int64_t kAssumedWebSeedRate = 4 << 20;
 
 std::string MiB(int64_t bytes) {
     char text[32];
@@ -47,6 +49,11 @@ lt::settings_pack SessionSettings(const PeerSettings& s) {
     pack.set_bool(lt::settings_pack::enable_natpmp, false);
     // Several engines on one machine share an address.
     pack.set_bool(lt::settings_pack::allow_multiple_connections_per_ip, true);
+    // Plain TCP between peers. libtorrent would try uTP first with every peer
+    // a tracker names, and its user-space congestion control delivers a small
+    // fraction of what TCP does on a local network, at a high cost in CPU.
+    pack.set_bool(lt::settings_pack::enable_outgoing_utp, false);
+    pack.set_bool(lt::settings_pack::enable_incoming_utp, false);
     pack.set_int(lt::settings_pack::upload_rate_limit, static_cast<int>(s.uploadLimit));
     pack.set_int(lt::settings_pack::download_rate_limit, static_cast<int>(s.downloadLimit));
     // A web seed that failed is asked again soon: it is the seed of last resort.
@@ -73,7 +80,11 @@ class PeerBackend::TimerWatch final : public platform::IFdHandler {
 
 PeerBackend::PeerBackend(platform::EventLoop& loop, http::CurlBackend& http, PeerSettings settings,
                          LogFunction log)
-    : loop_(loop), http_(http), settings_(std::move(settings)), log_(std::move(log)) {
+    : loop_(loop),
+      http_(http),
+      settings_(std::move(settings)),
+      log_(std::move(log)),
+      webSeedRate_(kAssumedWebSeedRate) {
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     timerFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (wakeFd_ < 0 || timerFd_ < 0)
@@ -153,6 +164,13 @@ void PeerBackend::TransferLive(bool live) {
 void PeerBackend::CountBytes(int64_t fromPeers, int64_t fromWebSeeds) {
     sessionFromPeers_ += fromPeers;
     sessionFromWebSeeds_ += fromWebSeeds;
+}
+
+void PeerBackend::NoteWebSeedRate(int bytesPerSecond) {
+    // A web seed that gives nothing right now (between requests, or failing)
+    // says nothing about what the server would give.
+    if (bytesPerSecond > 0)
+        webSeedRate_ = bytesPerSecond;
 }
 
 void PeerBackend::AddTorrent(PeerTransfer& owner, lt::add_torrent_params params) {

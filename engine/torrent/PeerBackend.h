@@ -63,6 +63,10 @@ class PeerBackend final : public jobs::ITransferBackend, private platform::IFdHa
                         bool tellOwner);
     void TransferLive(bool live);
     void CountBytes(int64_t fromPeers, int64_t fromWebSeeds);
+    // What one torrent's web seeds gave (bytes per second) when last
+    // measured; before any measurement, a modest guess.
+    void NoteWebSeedRate(int bytesPerSecond);
+    int64_t WebSeedRate() const { return webSeedRate_; }
     // Markers of files that a torrent wrote out of order: such a file is no
     // prefix of the content and must never be continued by a range request.
     void MarkPeerWritten(const std::string& path, bool written) const;
@@ -101,6 +105,7 @@ class PeerBackend final : public jobs::ITransferBackend, private platform::IFdHa
     std::map<lt::sha1_hash, PeerTransfer*> removing_;
     int64_t sessionFromPeers_ = 0;
     int64_t sessionFromWebSeeds_ = 0;
+    int64_t webSeedRate_;
     std::vector<lt::alert*> alerts_;
 };
 

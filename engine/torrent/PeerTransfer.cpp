@@ -20,12 +20,14 @@ using Clock = std::chrono::steady_clock;
 
 // Torrent metadata of one game file is a few KiB; anything far larger is not one.
 constexpr std::size_t kMaxMetadataBytes = 8u << 20;
-// Peers that deliver at least this much keep the web seeds away.
-constexpr int kEnoughFromPeers = 512 * 1024;
 // Small files come from the web seeds at once: peers would save little of them.
 constexpr int64_t kSmallFile = 8 << 20;
-// How long a fresh torrent looks for peers before it asks the web seeds.
+// How long a fresh torrent looks for peers before it asks the web seeds; one
+// that has no peer connection at all by its first tick does not wait.
 constexpr auto kPeerGrace = std::chrono::milliseconds(1000);
+// Web seeds that were switched on stay on this long: their rate is known only
+// once their connection is under way.
+constexpr auto kWebSeedHold = std::chrono::milliseconds(1000);
 // A torrent that gains nothing for this long goes on over HTTP.
 constexpr auto kStallLimit = std::chrono::seconds(30);
 
@@ -156,6 +158,7 @@ bool PeerTransfer::UseMetadata(const std::string& body, std::string& why) {
     if (params.ti->total_size() < kSmallFile) {
         params.url_seeds = request_.mirrors;
         webSeedsOn_ = true;
+        webSeedsSince_ = Clock::now();
     }
     state_ = State::Adding;
     backend_.AddTorrent(*this, std::move(params));
@@ -200,30 +203,54 @@ void PeerTransfer::Tick() {
         return;
     std::vector<lt::peer_info> peers;
     handle_.get_peer_info(peers);
+    CountSources(peers);
     int fromPeers = 0;
+    int fromWebSeeds = 0;
+    bool anyPeer = false;
     for (const lt::peer_info& p : peers) {
-        if (p.connection_type == lt::peer_info::standard_bittorrent) {
-            if (p.flags & lt::peer_info::interesting)
-                fromPeers += p.payload_down_speed;
+        if (p.connection_type != lt::peer_info::standard_bittorrent) {
+            fromWebSeeds += p.payload_down_speed;
             continue;
         }
-        // A web seed's connection counts its bytes from zero; a new one starts over.
-        const std::string key =
-            p.client + "@" + p.ip.address().to_string() + ":" + std::to_string(p.ip.port());
-        int64_t& last = webSeedTotals_[key];
-        webSeedBytes_ += p.total_download >= last ? p.total_download - last : p.total_download;
-        last = p.total_download;
+        anyPeer = true;
+        if (p.flags & lt::peer_info::interesting)
+            fromPeers += p.payload_down_speed;
     }
-    if (fromPeers >= kEnoughFromPeers)
-        SetWebSeeds(false);
-    else if (Clock::now() - downloadingSince_ >= kPeerGrace)
-        SetWebSeeds(true);
+    const auto now = Clock::now();
+    if (webSeedsOn_) {
+        if (now - webSeedsSince_ < kWebSeedHold)
+            return;
+        backend_.NoteWebSeedRate(fromWebSeeds);
+    } else if (now - downloadingSince_ < kPeerGrace && anyPeer) {
+        return;
+    }
+    // Web seeds go when peers give more than the content server would, and
+    // come back when peers give less than half of that: between the two the
+    // torrent keeps what it has, so that it does not flap with every tick.
+    const int64_t bar = backend_.WebSeedRate();
+    if (webSeedsOn_ ? fromPeers >= bar : fromPeers * 2 < bar)
+        SetWebSeeds(!webSeedsOn_);
+}
+
+void PeerTransfer::CountSources(const std::vector<lt::peer_info>& peers) {
+    for (const lt::peer_info& p : peers) {
+        // A connection counts its bytes from zero; a new one starts over.
+        const bool web = p.connection_type != lt::peer_info::standard_bittorrent;
+        const std::string key =
+            (web ? "web " : "bt ") + p.ip.address().to_string() + ":" + std::to_string(p.ip.port());
+        int64_t& last = connectionTotals_[key];
+        const int64_t gained =
+            p.total_download >= last ? p.total_download - last : p.total_download;
+        last = p.total_download;
+        (web ? webSeedBytes_ : peerBytes_) += gained;
+    }
 }
 
 void PeerTransfer::SetWebSeeds(bool on) {
     if (on == webSeedsOn_)
         return;
     webSeedsOn_ = on;
+    webSeedsSince_ = Clock::now();
     for (const std::string& url : request_.mirrors) {
         if (on)
             handle_.add_url_seed(url);
@@ -231,15 +258,20 @@ void PeerTransfer::SetWebSeeds(bool on) {
             handle_.remove_url_seed(url);
     }
     if (!on)
-        webSeedTotals_.clear();
+        std::erase_if(connectionTotals_, [](const auto& e) { return e.first.starts_with("web "); });
 }
 
 void PeerTransfer::OnTorrentFinished() {
     if (state_ != State::Torrent)
         return;
-    // The last bytes of a web seed since the previous tick are not counted;
-    // the rest of the payload came from peers.
-    const int64_t fromWeb = std::min(webSeedBytes_, payload_);
+    // Connections that ended since the last tick took their last bytes with
+    // them: those are put down to whichever source was in use.
+    std::vector<lt::peer_info> peers;
+    handle_.get_peer_info(peers);
+    CountSources(peers);
+    payload_ = std::max(payload_, handle_.status(lt::status_flags_t{}).total_payload_download);
+    const int64_t unknown = std::max<int64_t>(0, payload_ - peerBytes_ - webSeedBytes_);
+    const int64_t fromWeb = std::min(webSeedBytes_ + (webSeedsOn_ ? unknown : 0), payload_);
     const int64_t fromPeers = payload_ - fromWeb;
     backend_.CountBytes(fromPeers, fromWeb);
     backend_.Log(Name() + ": complete, " + MiB(fromPeers) + " from peers, " + MiB(fromWeb) +

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/http/CurlFetch.h"
 #include "engine/jobs/ITransferBackend.h"
@@ -21,9 +22,9 @@ class PeerBackend;
 // libtorrent session, otherwise, or when the torrent cannot go on, over HTTP.
 // The job hears the same either way.
 //
-// The content server is the seed of last resort: its web seeds are used only
-// while peers do not deliver, so that a swarm takes as little from it as it
-// can.
+// The content server is the seed of last resort: its web seeds are left off
+// while peers deliver more than they would, so that a swarm takes as little
+// from it as it can without being slower than the server alone.
 class PeerTransfer final : public jobs::ITransfer,
                            private http::IFetchListener,
                            private jobs::ITransferListener {
@@ -59,6 +60,7 @@ class PeerTransfer final : public jobs::ITransfer,
     bool FetchMetadata();
     bool UseMetadata(const std::string& body, std::string& why);
     void StartHttp();
+    void CountSources(const std::vector<lt::peer_info>& peers);
     void SetWebSeeds(bool on);
     void FallBack(const std::string& why);
     void Finish(jobs::TransferOutcome outcome);
@@ -76,10 +78,12 @@ class PeerTransfer final : public jobs::ITransfer,
     lt::torrent_handle handle_;
 
     int64_t done_ = 0;
-    int64_t payload_ = 0;                           // payload bytes downloaded by the torrent
-    int64_t webSeedBytes_ = 0;                      // of which from web seeds
-    std::map<std::string, int64_t> webSeedTotals_;  // per web seed connection
+    int64_t payload_ = 0;                              // payload bytes downloaded by the torrent
+    int64_t webSeedBytes_ = 0;                         // of which from web seeds
+    int64_t peerBytes_ = 0;                            // and from peers, as far as seen
+    std::map<std::string, int64_t> connectionTotals_;  // per connection
     bool webSeedsOn_ = false;
+    std::chrono::steady_clock::time_point webSeedsSince_;
     bool downloading_ = false;
     std::chrono::steady_clock::time_point downloadingSince_;
     std::chrono::steady_clock::time_point lastProgress_;

@@ -8,6 +8,7 @@
 
 #include <libtorrent/add_torrent_params.hpp>
 #include <libtorrent/alert_types.hpp>
+#include <libtorrent/peer_class.hpp>
 #include <libtorrent/posix_disk_io.hpp>
 #include <libtorrent/session.hpp>
 #include <libtorrent/session_params.hpp>
@@ -15,6 +16,7 @@
 #include <libtorrent/torrent_status.hpp>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -42,6 +44,73 @@ struct GameFile {
 std::string EngineLogText() {
     return Slurp(platform::AppDataFolder() + "Brenholt/vrDownloader/vrDownload.log");
 }
+
+// The engine's log goes on from one test to the next: what one test wrote.
+class LogSince {
+  public:
+    LogSince() : start_(EngineLogText().size()) {}
+    std::string Text() const { return EngineLogText().substr(start_); }
+
+  private:
+    std::size_t start_;
+};
+
+// Another peer of the swarm: a libtorrent session seeding one file from a
+// folder, announced to the torrent's tracker.
+class Seeder {
+  public:
+    Seeder(const std::string& torrentPath, const std::string& folder, int uploadLimit = 0) {
+        lt::settings_pack pack;
+        pack.set_str(lt::settings_pack::listen_interfaces, "127.0.0.1:0");
+        pack.set_bool(lt::settings_pack::enable_dht, false);
+        pack.set_bool(lt::settings_pack::enable_lsd, false);
+        pack.set_bool(lt::settings_pack::enable_outgoing_utp, false);
+        pack.set_bool(lt::settings_pack::allow_multiple_connections_per_ip, true);
+        pack.set_int(lt::settings_pack::alert_mask,
+                     static_cast<int>(static_cast<std::uint32_t>(lt::alert_category::tracker)));
+        lt::session_params params(pack);
+        params.disk_io_constructor = lt::posix_disk_io_constructor;
+        session_ = std::make_unique<lt::session>(std::move(params));
+        if (uploadLimit > 0) {
+            // Peers on loopback are in the local class, which has no limit of its own.
+            for (lt::peer_class_t cls :
+                 {lt::session::global_peer_class_id, lt::session::local_peer_class_id}) {
+                lt::peer_class_info info = session_->get_peer_class(cls);
+                info.upload_limit = uploadLimit;
+                session_->set_peer_class(cls, info);
+            }
+        }
+        lt::add_torrent_params atp;
+        atp.ti = std::make_shared<lt::torrent_info>(torrentPath);
+        atp.ti->set_web_seeds({});
+        atp.save_path = folder;
+        handle_ = session_->add_torrent(atp);
+    }
+
+    bool WaitSeeding() {
+        for (int i = 0; i < 500 && !handle_.status().is_seeding; ++i)
+            std::this_thread::sleep_for(20ms);
+        return handle_.status().is_seeding;
+    }
+
+    bool WaitAnnounced() {
+        for (int i = 0; i < 250; ++i) {
+            std::vector<lt::alert*> alerts;
+            session_->pop_alerts(&alerts);
+            for (lt::alert* a : alerts)
+                if (lt::alert_cast<lt::tracker_reply_alert>(a))
+                    return true;
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+
+    int64_t Uploaded() const { return handle_.status().total_payload_upload; }
+
+  private:
+    std::unique_ptr<lt::session> session_;
+    lt::torrent_handle handle_;
+};
 
 class PeerAssistTest : public ::testing::Test {
   protected:
@@ -226,25 +295,9 @@ TEST_F(PeerAssistTest, PeerWithBadPiecesIsBannedAndCostsOnlyTime) {
     tvxtest::TempDir seeds;
     const std::string copy = seeds.Path() + "bad.bin";
     std::ofstream(copy, std::ios::binary) << Slurp(nginx.PathOf("bad.bin"));
-    lt::settings_pack pack;
-    pack.set_str(lt::settings_pack::listen_interfaces, "127.0.0.1:0");
-    pack.set_bool(lt::settings_pack::enable_dht, false);
-    pack.set_bool(lt::settings_pack::enable_lsd, false);
-    pack.set_bool(lt::settings_pack::allow_multiple_connections_per_ip, true);
-    pack.set_int(lt::settings_pack::alert_mask,
-                 static_cast<int>(static_cast<std::uint32_t>(lt::alert_category::tracker)));
-    lt::session_params params(pack);
-    params.disk_io_constructor = lt::posix_disk_io_constructor;
-    lt::session seeder(std::move(params));
-    lt::add_torrent_params atp;
-    atp.ti = std::make_shared<lt::torrent_info>(nginx.PathOf("bad.bin.torrent"));
-    atp.ti->set_web_seeds({});
-    atp.save_path = seeds.Path();
-    lt::torrent_handle seed = seeder.add_torrent(atp);
+    Seeder seeder(nginx.PathOf("bad.bin.torrent"), seeds.Path());
     // Checked while good, so it claims every piece; then spoiled on disk.
-    for (int i = 0; i < 500 && !seed.status().is_seeding; ++i)
-        std::this_thread::sleep_for(20ms);
-    ASSERT_TRUE(seed.status().is_seeding);
+    ASSERT_TRUE(seeder.WaitSeeding());
     {
         const int fd = ::open(copy.c_str(), O_WRONLY);
         ASSERT_GE(fd, 0);
@@ -252,15 +305,7 @@ TEST_F(PeerAssistTest, PeerWithBadPiecesIsBannedAndCostsOnlyTime) {
             ASSERT_EQ(::pwrite(fd, "\xff\x00\xff", 3, at), 3);
         ::close(fd);
     }
-    bool announced = false;
-    for (int i = 0; i < 250 && !announced; ++i) {
-        std::vector<lt::alert*> alerts;
-        seeder.pop_alerts(&alerts);
-        for (lt::alert* a : alerts)
-            announced = announced || lt::alert_cast<lt::tracker_reply_alert>(a) != nullptr;
-        std::this_thread::sleep_for(20ms);
-    }
-    ASSERT_TRUE(announced);
+    ASSERT_TRUE(seeder.WaitAnnounced());
 
     tvxtest::TempDir dest;
     EngineProcess engine;
@@ -274,6 +319,40 @@ TEST_F(PeerAssistTest, PeerWithBadPiecesIsBannedAndCostsOnlyTime) {
         << log;
 }
 
+// A peer that has the whole file but gives it slowly: the web seed comes back
+// beside it, so the file arrives at about the server's rate, most of it from
+// the server.
+TEST_F(PeerAssistTest, SlowPeerDoesNotHoldAFileBelowTheWebSeedsRate) {
+    TrackerProcess tracker;
+    tvxtest::NginxServer nginx;
+    ASSERT_TRUE(nginx.Started()) << nginx.Error();
+    const std::vector<GameFile> files = {{"slow.bin", 24 << 20}};
+    Publish(nginx, files, {"slow.bin"}, tracker.AnnounceUrl(), "64", tracker.WhitelistPath());
+    ASSERT_TRUE(tracker.Start());
+    tvxtest::TempDir seeds;
+    std::ofstream(seeds.Path() + "slow.bin", std::ios::binary) << Slurp(nginx.PathOf("slow.bin"));
+    Seeder seeder(nginx.PathOf("slow.bin.torrent"), seeds.Path(), 1 << 20);
+    const LogSince since;
+    ASSERT_TRUE(seeder.WaitSeeding());
+    ASSERT_TRUE(seeder.WaitAnnounced());
+
+    tvxtest::TempDir dest;
+    EngineProcess engine;
+    ASSERT_TRUE(engine.Ready());
+    LinkClient client;
+    SendJob(client, 8, dest.Path(), nginx, files);
+    ExpectCompleted(client, nginx, dest.Path(), files, 90s);
+    EXPECT_GT(seeder.Uploaded(), 0) << "the peer took no part";
+    const std::string log = since.Text();
+    double fromPeers = -1, fromWeb = -1;
+    const std::size_t at = log.find("slow.bin: complete, ");
+    ASSERT_NE(at, std::string::npos) << log;
+    ASSERT_EQ(std::sscanf(log.c_str() + at, "slow.bin: complete, %lf MiB from peers, %lf MiB",
+                          &fromPeers, &fromWeb),
+              2);
+    EXPECT_GT(fromWeb, fromPeers) << log;
+}
+
 TEST_F(PeerAssistTest, GameOfAThousandSmallTorrents) {
     tvxtest::NginxServer nginx;
     ASSERT_TRUE(nginx.Started()) << nginx.Error();
@@ -284,13 +363,14 @@ TEST_F(PeerAssistTest, GameOfAThousandSmallTorrents) {
         names.push_back(files.back().name);
     }
     Publish(nginx, files, names, "http://127.0.0.1:6969/announce", "16");
+    const LogSince log;
     tvxtest::TempDir dest;
     EngineProcess engine;
     ASSERT_TRUE(engine.Ready());
     LinkClient client;
     SendJob(client, 9, dest.Path(), nginx, files);
     ExpectCompleted(client, nginx, dest.Path(), files, 110s);
-    EXPECT_EQ(Count(EngineLogText(), ": complete, "), files.size());
+    EXPECT_EQ(Count(log.Text(), ": complete, "), files.size());
 }
 
 }  // namespace
