@@ -18,6 +18,12 @@ root=$(pwd)
 
 port=${TVX_DEMO_PORT:-18080}
 sizes=${TVX_DEMO_SIZES:-4M,16M,64M,216M}
+# Every connection to the demo server is capped, like a busy content server,
+# and a neighbour's engine downloads the same game at the same time, so the
+# engines have something to gain from each other. TVX_DEMO_RATE= and
+# TVX_DEMO_NEIGHBOUR=0 turn them off.
+rate=${TVX_DEMO_RATE-20m}
+neighbour=${TVX_DEMO_NEIGHBOUR:-1}
 build=$root/build/run
 report_port=54547
 
@@ -30,7 +36,8 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTVX_WERROR=OFF \
   -DTVX_FILELIST_URL="http://127.0.0.1:$port/fullinst/filelist.txt" \
   -DTVX_SKIN_URL="http://127.0.0.1:$port/fullinst/img.zip" \
   -DTVX_UPDATE_SERVER_URL="http://127.0.0.1:$port" >/dev/null
-targets=(tvx-launcher tvx-skin-maker tvx-hashlist vrDownload tvx-make-torrents)
+targets=(tvx-launcher tvx-skin-maker tvx-hashlist vrDownload tvx-make-torrents
+  bench_EngineSwarmClient)
 have_report_host=0
 # The whole target list first: grep -q stopping early would break the pipe.
 build_targets=$(cmake --build "$build" --target help)
@@ -52,10 +59,10 @@ launcher_pid=
 
 cleanup() {
   local pid
-  for pid in $launcher_pid $report_pid $server_pid; do
+  for pid in ${client_pid:-} ${neighbour_pid:-} $launcher_pid $report_pid $server_pid; do
     kill -TERM "$pid" 2>/dev/null || true
   done
-  for pid in $launcher_pid $report_pid $server_pid; do
+  for pid in ${client_pid:-} ${neighbour_pid:-} $launcher_pid $report_pid $server_pid; do
     wait "$pid" 2>/dev/null || true
   done
   # The logs of the last run stay in the build folder for a look afterwards.
@@ -98,6 +105,7 @@ fi
 # Torrent metadata beside every game file and a tracker: the engine fetches
 # them with peers, the content server being their web seed.
 update_args+=(--torrents "$build/tools/torrent_maker/tvx-make-torrents")
+[ -z "$rate" ] || update_args+=(--limit-rate "$rate")
 tools/demo_server/demo-server.sh --dir "$build/demo-server" --port "$port" --sizes "$sizes" \
   --skin "$build/demo-skin/img.zip" "${update_args[@]}" >"$work/server.out" 2>&1 &
 server_pid=$!
@@ -135,6 +143,27 @@ launcher=(env HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/
   "$build/launcher/tvx-launcher")
 out=$work/launcher.out
 
+# The neighbour: an engine of its own (another link port, its own folders),
+# driven by the link's test client once the launcher starts its download.
+neighbour_pid=
+neighbour_job=()
+if [ "$neighbour" -eq 1 ]; then
+  nhome=$work/neighbour
+  mkdir -p "$nhome/data/Brenholt/vrDownloader" "$nhome/game"
+  printf 'upload_limit_kib = 0\ndownload_limit_kib = 0\npeer_port = 0\n' \
+    >"$nhome/data/Brenholt/vrDownloader/vrDownload.conf"
+  XDG_DATA_HOME=$nhome/data TVX_ENGINE_LINK_PORT=57107 "$build/engine/vrDownload.exe" \
+    </dev/null >/dev/null 2>&1 &
+  neighbour_pid=$!
+  neighbour_job=("$build/bench/bench_EngineSwarmClient" 57107 "$nhome/game/")
+  while IFS= read -r url; do
+    [ -n "$url" ] || continue
+    neighbour_job+=("$(stat -c %s "$build/demo-server/www/fullinst/${url##*/}")" "$url")
+  done <"$build/demo-server/www/fullinst/filelist.txt"
+  echo "== a neighbour's engine downloads the same game beside the launcher"
+fi
+client_pid=
+
 echo "== running tvx-launcher (the game goes to $game)"
 started=$(date +%s%N)
 status=0
@@ -150,7 +179,12 @@ else
   while IFS= read -r line <&"$from_launcher"; do
     printf '%s\n' "$line" | tee -a "$out"
     case $line in
-      commands:*) echo start >&"$to_launcher" ;;
+      commands:*)
+        echo start >&"$to_launcher"
+        if [ -n "$neighbour_pid" ]; then
+          "${neighbour_job[@]}" >"$work/neighbour.out" 2>&1 &
+          client_pid=$!
+        fi ;;
       *"지금 실행 하시겠습니까?"*) echo y >&"$to_launcher" ;;
     esac
   done
@@ -159,6 +193,16 @@ else
   launcher_pid=
 fi
 ended=$(date +%s%N)
+
+neighbour_line=
+if [ -n "$client_pid" ]; then
+  if wait "$client_pid"; then
+    neighbour_line="the neighbour's engine had the same game in $(cat "$work/neighbour.out") s"
+  else
+    neighbour_line="the neighbour's download failed: $(tail -n 1 "$work/neighbour.out")"
+  fi
+  client_pid=
+fi
 
 echo "== summary"
 files=0
@@ -208,6 +252,7 @@ elif grep -q 'complete' "$engine_log" 2>/dev/null; then
 else
   echo "path:    unknown (no log)"
 fi
+[ -z "$neighbour_line" ] || printf 'peers:   %s\n' "$neighbour_line"
 installed=$(grep -a 'demo installer:' "$out" | tail -n 1 || true)
 printf 'install: %s\n' "${installed:-the installer did not run}"
 [ "$status" -eq 0 ] || echo "run.sh: tvx-launcher ended with $status" >&2

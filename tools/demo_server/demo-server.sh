@@ -20,6 +20,8 @@
 #                    (manifest, 7z and zip archives, hash lists; see
 #                    tools/update_content/make-update-content.sh)
 #   --hashlist TOOL  the tvx-hashlist program used for the update's hash lists
+#   --limit-rate R   cap every connection at R bytes a second (nginx's
+#                    limit_rate syntax, e.g. 20m), like a busy content server
 #   --torrents TOOL  also write each game file's torrent metadata with this
 #                    tvx-make-torrents program and run opentracker on the
 #                    loopback port after --port, so that engines download
@@ -39,6 +41,7 @@ port=18080
 sizes=4M,16M,64M,216M
 skin=
 generate_only=0
+limit_rate=
 engine=
 hashlist=tvx-hashlist
 torrents=
@@ -49,12 +52,12 @@ die() {
 }
 
 usage() {
-  sed -n '2,33p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,35p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 while [ $# -gt 0 ]; do
   case $1 in
-    --dir|--port|--sizes|--skin|--engine|--hashlist|--torrents)
+    --dir|--port|--sizes|--skin|--engine|--hashlist|--torrents|--limit-rate)
       [ $# -ge 2 ] && [ -n "$2" ] || { echo "demo-server: $1 needs a value" >&2; usage >&2; exit 2; }
       case $1 in
         --dir) dir=$2 ;;
@@ -64,6 +67,9 @@ while [ $# -gt 0 ]; do
         --engine) engine=$2 ;;
         --hashlist) hashlist=$2 ;;
         --torrents) torrents=$2 ;;
+        --limit-rate)
+          [[ $2 =~ ^[0-9]+[kKmM]?$ ]] || die "--limit-rate must be a number with an optional k or m, not '$2'"
+          limit_rate=$2 ;;
       esac
       shift 2 ;;
     --generate-only) generate_only=1; shift ;;
@@ -209,6 +215,7 @@ http {
         listen 127.0.0.1:$port;
         root $dir/www;
         server_tokens off;
+        ${limit_rate:+limit_rate $limit_rate;}
     }
 }
 CONF
