@@ -36,11 +36,10 @@ std::string MiB(int64_t bytes) {
 
 lt::settings_pack SessionSettings(const PeerSettings& s) {
     lt::settings_pack pack;
-    pack.set_int(
-        lt::settings_pack::alert_mask,
-        static_cast<int>(static_cast<std::uint32_t>(
-            lt::alert_category::status | lt::alert_category::error | lt::alert_category::peer |
-            lt::alert_category::storage | lt::alert_category::tracker)));
+    pack.set_int(lt::settings_pack::alert_mask,
+                 static_cast<int>(static_cast<std::uint32_t>(
+                     lt::alert_category::status | lt::alert_category::error |
+                     lt::alert_category::peer | lt::alert_category::storage)));
     pack.set_str(lt::settings_pack::listen_interfaces, "0.0.0.0:" + std::to_string(s.listenPort));
     pack.set_str(lt::settings_pack::user_agent, "vrDownload");
     // Peers come from the tracker and the local network only.
@@ -286,16 +285,6 @@ void PeerBackend::HandleAlert(lt::alert* alert) {
     if (auto* a = lt::alert_cast<lt::torrent_error_alert>(alert)) {
         if (PeerTransfer* owner = OwnerOf(a->handle))
             owner->OnTorrentFailed(a->message(), false);
-        return;
-    }
-    if (auto* a = lt::alert_cast<lt::tracker_reply_alert>(alert)) {
-        if (PeerTransfer* owner = OwnerOf(a->handle))
-            owner->OnTrackerAnswered();
-        return;
-    }
-    if (auto* a = lt::alert_cast<lt::tracker_error_alert>(alert)) {
-        if (PeerTransfer* owner = OwnerOf(a->handle))
-            owner->OnTrackerAnswered();
         return;
     }
     if (auto* a = lt::alert_cast<lt::hash_failed_alert>(alert)) {

@@ -23,14 +23,9 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kMaxMetadataBytes = 8u << 20;
 // Small files come from the web seeds at once: peers would save little of them.
 constexpr int64_t kSmallFile = 8 << 20;
-// How long a fresh torrent looks for peers before it asks the web seeds. One
-// whose tracker has answered and that has no connection still opening or with
-// pieces to give does not wait: the tracker also names this engine itself and
-// engines without the torrent, and those connections end at once.
+// How long a fresh torrent looks for peers before it asks the web seeds; one
+// that has no peer connection at all by its first tick does not wait.
 constexpr auto kPeerGrace = std::chrono::milliseconds(1000);
-// A peer with pieces to give gets longer: its rate needs time to show (its
-// own pieces come in as it downloads them, and connections ramp up).
-constexpr auto kUsefulPeerGrace = std::chrono::milliseconds(2500);
 // Web seeds that were switched on stay on this long: their rate is known only
 // once their connection is under way.
 constexpr auto kWebSeedHold = std::chrono::milliseconds(1000);
@@ -170,8 +165,6 @@ bool PeerTransfer::UseMetadata(const std::string& body, std::string& why) {
         webSeedsOn_ = true;
         webSeedsSince_ = Clock::now();
     }
-    // Without a tracker there is no answer to wait for.
-    trackerAnswered_ = params.ti->trackers().empty();
     state_ = State::Adding;
     backend_.AddTorrent(*this, std::move(params));
     return true;
@@ -218,17 +211,13 @@ void PeerTransfer::Tick() {
     CountSources(peers);
     int fromPeers = 0;
     int fromWebSeeds = 0;
-    bool usefulPeer = false;  // has pieces this torrent lacks
-    bool opening = false;
+    bool anyPeer = false;
     for (const lt::peer_info& p : peers) {
         if (p.connection_type != lt::peer_info::standard_bittorrent) {
             fromWebSeeds += p.payload_down_speed;
             continue;
         }
-        if (p.flags & (lt::peer_info::connecting | lt::peer_info::handshake))
-            opening = true;
-        else if (p.flags & lt::peer_info::interesting)
-            usefulPeer = true;
+        anyPeer = true;
         if (p.flags & lt::peer_info::interesting)
             fromPeers += p.payload_down_speed;
     }
@@ -237,10 +226,7 @@ void PeerTransfer::Tick() {
         if (now - webSeedsSince_ < kWebSeedHold)
             return;
         backend_.NoteWebSeedRate(fromWebSeeds);
-    } else if ((now - downloadingSince_ < kPeerGrace && (opening || !trackerAnswered_)) ||
-               (now - downloadingSince_ < kUsefulPeerGrace && usefulPeer)) {
-        // A newcomer's first tick often comes before its peers' connections:
-        // the web seeds would start, and run their hold, for nothing.
+    } else if (now - downloadingSince_ < kPeerGrace && anyPeer) {
         return;
     }
     // Web seeds go when peers give as much as the content server would (or

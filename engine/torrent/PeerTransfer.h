@@ -45,8 +45,6 @@ class PeerTransfer final : public jobs::ITransfer,
     void OnTorrentFailed(const std::string& why, bool writeError);
     void OnTorrentRemoved();
     void OnStatus(const lt::torrent_status& status);
-    // A tracker replied to an announce, or failed to.
-    void OnTrackerAnswered() { trackerAnswered_ = true; }
     // Twice a second while the torrent runs: chooses between peers and the
     // web seeds and counts what came from each.
     void Tick();
@@ -86,7 +84,6 @@ class PeerTransfer final : public jobs::ITransfer,
     std::map<std::string, int64_t> connectionTotals_;  // per connection
     bool webSeedsOn_ = false;
     std::chrono::steady_clock::time_point webSeedsSince_;
-    bool trackerAnswered_ = false;
     bool downloading_ = false;
     std::chrono::steady_clock::time_point downloadingSince_;
     std::chrono::steady_clock::time_point lastProgress_;
