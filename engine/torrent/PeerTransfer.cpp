@@ -9,6 +9,7 @@
 #include <libtorrent/torrent_info.hpp>
 #include <libtorrent/torrent_status.hpp>
 
+#include <algorithm>
 #include <vector>
 
 #include "engine/torrent/PeerBackend.h"
@@ -28,6 +29,10 @@ constexpr auto kPeerGrace = std::chrono::milliseconds(1000);
 // Web seeds that were switched on stay on this long: their rate is known only
 // once their connection is under way.
 constexpr auto kWebSeedHold = std::chrono::milliseconds(1000);
+// Peers that give a torrent this much are enough, however fast the content
+// server's web seeds looked: a server lets each request start in a burst far
+// above what it sustains, and every byte the swarm can give spares it.
+constexpr int64_t kEnoughFromPeers = 8 << 20;
 // A torrent that gains nothing for this long goes on over HTTP.
 constexpr auto kStallLimit = std::chrono::seconds(30);
 
@@ -224,10 +229,11 @@ void PeerTransfer::Tick() {
     } else if (now - downloadingSince_ < kPeerGrace && anyPeer) {
         return;
     }
-    // Web seeds go when peers give more than the content server would, and
-    // come back when peers give less than half of that: between the two the
-    // torrent keeps what it has, so that it does not flap with every tick.
-    const int64_t bar = backend_.WebSeedRate();
+    // Web seeds go when peers give as much as the content server would (or
+    // enough), and come back when peers give less than half of that: between
+    // the two the torrent keeps what it has, so that it does not flap with
+    // every tick.
+    const int64_t bar = std::min(backend_.WebSeedRate(), kEnoughFromPeers);
     if (webSeedsOn_ ? fromPeers >= bar : fromPeers * 2 < bar)
         SetWebSeeds(!webSeedsOn_);
 }
