@@ -17,8 +17,8 @@ bool Is(const wire::FrameHeader& h, ClientCommand command) {
     return h.command == static_cast<uint16_t>(command);
 }
 
-jobs::JobFileSpec ToJobFile(const link::FileSpec& f) {
-    return jobs::JobFileSpec{f.size, f.folder, f.name, f.url};
+jobs::JobOrderFile ToJobFile(const link::ListedFile& f) {
+    return jobs::JobOrderFile{f.size, f.folder, f.name, f.url};
 }
 
 }  // namespace
@@ -175,21 +175,21 @@ void Engine::StartJob(Client& client, link::JobListMessage list) {
         client.connection->Send(link::BuildJobError(list.header.serial, "job already running"));
         return;
     }
-    jobs::JobSpec spec;
-    spec.serial = list.header.serial;
-    spec.name = list.header.jobName;
-    spec.kind = client.kind;
-    spec.mode = client.mode;
+    jobs::JobOrder order;
+    order.serial = list.header.serial;
+    order.name = list.header.jobName;
+    order.kind = client.kind;
+    order.mode = client.mode;
     auto flagged =
-        std::find(client.flaggedSerials.begin(), client.flaggedSerials.end(), spec.serial);
-    spec.flag = flagged != client.flaggedSerials.end();
-    if (spec.flag)
+        std::find(client.flaggedSerials.begin(), client.flaggedSerials.end(), order.serial);
+    order.flag = flagged != client.flaggedSerials.end();
+    if (order.flag)
         client.flaggedSerials.erase(flagged);
-    for (const link::FileSpec& f : list.files)
-        spec.files.push_back(ToJobFile(f));
+    for (const link::ListedFile& f : list.files)
+        order.files.push_back(ToJobFile(f));
     client.mode = 2;
     client.kind.clear();
-    jobs_.push_back(std::make_unique<jobs::EngineJob>(AsHost(), backend_, std::move(spec),
+    jobs_.push_back(std::make_unique<jobs::EngineJob>(AsHost(), backend_, std::move(order),
                                                       nextKey_++, &client));
     jobs_.back()->Start();
 }

@@ -85,16 +85,16 @@ int64_t SizeOnDisk(const std::string& path) {
 
 }  // namespace
 
-EngineJob::EngineJob(IJobHost& host, ITransferBackend& backend, JobSpec spec, uint32_t engineKey,
+EngineJob::EngineJob(IJobHost& host, ITransferBackend& backend, JobOrder order, uint32_t engineKey,
                      const void* client)
-    : host_(host), backend_(backend), spec_(std::move(spec)), key_(engineKey), client_(client) {}
+    : host_(host), backend_(backend), order_(std::move(order)), key_(engineKey), client_(client) {}
 
 EngineJob::~EngineJob() = default;
 
-std::string EngineJob::CheckSpec() const {
-    if (spec_.files.empty())
+std::string EngineJob::CheckOrder() const {
+    if (order_.files.empty())
         return "job without files";
-    for (const JobFileSpec& f : spec_.files) {
+    for (const JobOrderFile& f : order_.files) {
         if (!IsSafeFileName(f.name))
             return "unsafe file name: " + f.name;
         if (!IsPlainAbsoluteFolder(f.folder))
@@ -107,29 +107,29 @@ std::string EngineJob::CheckSpec() const {
 
 void EngineJob::Start() {
     started_ = std::chrono::steady_clock::now();
-    const std::string problem = CheckSpec();
+    const std::string problem = CheckOrder();
     if (!problem.empty()) {
-        host_.Log("job " + std::to_string(spec_.serial) + " refused: " + problem);
-        host_.SendToClient(*this, link::BuildJobError(spec_.serial, problem));
+        host_.Log("job " + std::to_string(order_.serial) + " refused: " + problem);
+        host_.SendToClient(*this, link::BuildJobError(order_.serial, problem));
         return End();
     }
-    files_.resize(spec_.files.size());
+    files_.resize(order_.files.size());
     for (std::size_t i = 0; i < files_.size(); ++i) {
         File& f = files_[i];
-        f.spec = spec_.files[i];
-        f.mirrors = SplitMirrors(f.spec.urls);
-        f.path = WithSlash(f.spec.folder) + f.spec.name;
+        f.order = order_.files[i];
+        f.mirrors = SplitMirrors(f.order.urls);
+        f.path = WithSlash(f.order.folder) + f.order.name;
     }
-    host_.Log("job " + std::to_string(spec_.serial) + " (" + spec_.name +
+    host_.Log("job " + std::to_string(order_.serial) + " (" + order_.name +
               "): " + std::to_string(files_.size()) + " files");
     for (std::size_t i = 0; i < files_.size(); ++i) {
-        if (files_[i].spec.size >= 0)
+        if (files_[i].order.size >= 0)
             continue;
         ++sizesPending_;
         files_[i].transfer =
             backend_.StartSizeProbe(static_cast<uint32_t>(i), files_[i].mirrors, *this);
         if (!files_[i].transfer)
-            return Fail(JobResult::SizeUnknown, "size probe of " + files_[i].spec.name);
+            return Fail(JobResult::SizeUnknown, "size probe of " + files_[i].order.name);
     }
     if (sizesPending_ == 0)
         Accept();
@@ -139,10 +139,10 @@ void EngineJob::OnSizeFound(uint32_t id, bool ok, int64_t size) {
     File& f = files_.at(id);
     f.transfer.reset();
     if (!ok)
-        return Fail(JobResult::SizeUnknown, "no size for " + f.spec.name);
+        return Fail(JobResult::SizeUnknown, "no size for " + f.order.name);
     // A server that does not tell the length leaves the size unknown; the
     // file is still carried, it just does not count in the total.
-    f.spec.size = size;
+    f.order.size = size;
     if (--sizesPending_ == 0)
         Accept();
 }
@@ -150,18 +150,18 @@ void EngineJob::OnSizeFound(uint32_t id, bool ok, int64_t size) {
 void EngineJob::Accept() {
     accepted_ = true;
     host_.SendToClient(
-        *this, link::BuildJobAccepted(spec_.serial, key_, static_cast<uint32_t>(files_.size()),
+        *this, link::BuildJobAccepted(order_.serial, key_, static_cast<uint32_t>(files_.size()),
                                       TotalBytes()));
     bool anyPartial = false;
     for (File& f : files_) {
         f.onDisk = SizeOnDisk(f.path);
-        f.partial = f.onDisk > 0 && (f.spec.size < 0 || f.onDisk <= f.spec.size);
+        f.partial = f.onDisk > 0 && (f.order.size < 0 || f.onDisk <= f.order.size);
         anyPartial = anyPartial || f.partial;
     }
     if (anyPartial) {
         state_ = State::AwaitingAnswer;
-        host_.Log("job " + std::to_string(spec_.serial) + ": partial files, asking");
-        host_.SendToClient(*this, link::BuildResumeQuestion(spec_.serial));
+        host_.Log("job " + std::to_string(order_.serial) + ": partial files, asking");
+        host_.SendToClient(*this, link::BuildResumeQuestion(order_.serial));
         return;
     }
     Begin();
@@ -170,7 +170,7 @@ void EngineJob::Accept() {
 void EngineJob::Answer(bool resume) {
     if (state_ != State::AwaitingAnswer)
         return;
-    host_.Log("job " + std::to_string(spec_.serial) + (resume ? ": resume" : ": start over"));
+    host_.Log("job " + std::to_string(order_.serial) + (resume ? ": resume" : ": start over"));
     if (!resume) {
         for (File& f : files_) {
             if (!f.partial)
@@ -187,27 +187,27 @@ void EngineJob::Answer(bool resume) {
 
 void EngineJob::Begin() {
     for (const File& f : files_)
-        if (!MakeFolders(WithSlash(f.spec.folder)))
-            return Fail(JobResult::FolderFailed, "folder " + f.spec.folder);
+        if (!MakeFolders(WithSlash(f.order.folder)))
+            return Fail(JobResult::FolderFailed, "folder " + f.order.folder);
     state_ = State::Running;
     int64_t left = 0;
     for (File& f : files_) {
         // Files longer than their size are cut back to zero by their transfer.
-        if (f.spec.size >= 0)
-            left += f.spec.size - (f.onDisk <= f.spec.size ? f.onDisk : 0);
+        if (f.order.size >= 0)
+            left += f.order.size - (f.onDisk <= f.order.size ? f.onDisk : 0);
         f.lastSampleBytes = f.onDisk;
     }
     lastDone_ = DoneBytes();
-    const int64_t free = platform::FreeBytes(WithSlash(files_.front().spec.folder));
+    const int64_t free = platform::FreeBytes(WithSlash(files_.front().order.folder));
     if (free >= 0 && free < left) {
-        host_.Log("job " + std::to_string(spec_.serial) + ": too little free space");
-        host_.SendToClient(*this, link::BuildEngineNotice(spec_.serial, key_, 1, ""));
+        host_.Log("job " + std::to_string(order_.serial) + ": too little free space");
+        host_.SendToClient(*this, link::BuildEngineNotice(order_.serial, key_, 1, ""));
     }
     StartMore();
 }
 
 void EngineJob::StartMore() {
-    const std::size_t parallel = spec_.mode == 1 ? 1 : kParallelFiles;
+    const std::size_t parallel = order_.mode == 1 ? 1 : kParallelFiles;
     std::size_t running = 0;
     bool pending = false;
     for (const File& f : files_) {
@@ -218,8 +218,8 @@ void EngineJob::StartMore() {
         File& f = files_[i];
         if (f.state != FileState::Pending)
             continue;
-        TransferRequest request{f.mirrors, f.path, f.spec.size,
-                                spec_.mode == 1 ? kSlowBytesPerSecond : 0};
+        TransferRequest request{f.mirrors, f.path, f.order.size,
+                                order_.mode == 1 ? kSlowBytesPerSecond : 0};
         f.transfer = backend_.StartDownload(static_cast<uint32_t>(i), request, *this);
         if (!f.transfer)
             return Fail(JobResult::WriteFailed, "cannot open " + f.path);
@@ -238,10 +238,10 @@ void EngineJob::OnTransferFinished(uint32_t id, TransferOutcome outcome) {
         case TransferOutcome::Done:
             f.state = FileState::Done;
             host_.SendToClient(
-                *this, link::BuildFileCompleted(spec_.serial, key_, spec_.name, f.path, ""));
+                *this, link::BuildFileCompleted(order_.serial, key_, order_.name, f.path, ""));
             return StartMore();
         case TransferOutcome::Failed:
-            return Fail(JobResult::MirrorsFailed, "every mirror failed for " + f.spec.name);
+            return Fail(JobResult::MirrorsFailed, "every mirror failed for " + f.order.name);
         case TransferOutcome::WriteFailed:
             return Fail(JobResult::WriteFailed, "cannot write " + f.path);
     }
@@ -254,7 +254,7 @@ void EngineJob::Tick() {
 
 void EngineJob::SendProgress() {
     link::ProgressReport r;
-    r.serial = spec_.serial;
+    r.serial = order_.serial;
     r.engineKey = key_;
     r.fileCount = static_cast<uint32_t>(files_.size());
     for (File& f : files_) {
@@ -265,7 +265,7 @@ void EngineJob::SendProgress() {
         const int64_t now = f.transfer->BytesOnDisk();
         const int64_t delta = now > f.lastSampleBytes ? now - f.lastSampleBytes : 0;
         f.lastSampleBytes = now;
-        r.entries.push_back({f.spec.name, f.spec.size, now, static_cast<uint32_t>(delta)});
+        r.entries.push_back({f.order.name, f.order.size, now, static_cast<uint32_t>(delta)});
     }
     r.total = TotalBytes();
     r.done = DoneBytes();
@@ -281,7 +281,7 @@ int64_t EngineJob::DoneBytes() const {
     int64_t done = 0;
     for (const File& f : files_) {
         if (f.state == FileState::Done)
-            done += f.spec.size >= 0 ? f.spec.size : f.onDisk;
+            done += f.order.size >= 0 ? f.order.size : f.onDisk;
         else if (f.transfer && f.state == FileState::Running)
             done += f.transfer->BytesOnDisk();
         else
@@ -293,31 +293,31 @@ int64_t EngineJob::DoneBytes() const {
 int64_t EngineJob::TotalBytes() const {
     int64_t total = 0;
     for (const File& f : files_)
-        total += f.spec.size >= 0 ? f.spec.size : 0;
+        total += f.order.size >= 0 ? f.order.size : 0;
     return total;
 }
 
 void EngineJob::Fail(JobResult result, const std::string& why) {
-    host_.Log("job " + std::to_string(spec_.serial) + " given up: " + why);
+    host_.Log("job " + std::to_string(order_.serial) + " given up: " + why);
     for (File& f : files_)
         f.transfer.reset();
     // Before acceptance the library still holds no key for the job.
-    host_.SendToClient(*this, link::BuildJobFinished(spec_.serial, accepted_ ? key_ : link::kNoKey,
+    host_.SendToClient(*this, link::BuildJobFinished(order_.serial, accepted_ ? key_ : link::kNoKey,
                                                      static_cast<uint32_t>(result), true));
     End();
 }
 
 void EngineJob::Complete() {
     SendProgress();
-    host_.Log("job " + std::to_string(spec_.serial) + " complete");
-    host_.SendToClient(*this, link::BuildJobFinished(spec_.serial, key_, 0, false));
+    host_.Log("job " + std::to_string(order_.serial) + " complete");
+    host_.SendToClient(*this, link::BuildJobFinished(order_.serial, key_, 0, false));
     End();
 }
 
 void EngineJob::Stop() {
     if (state_ == State::Over)
         return;
-    host_.Log("job " + std::to_string(spec_.serial) + " stopped");
+    host_.Log("job " + std::to_string(order_.serial) + " stopped");
     for (File& f : files_)
         f.transfer.reset();
     End();

@@ -8,7 +8,7 @@
 
 #include "engine/jobs/IJobHost.h"
 #include "engine/jobs/ITransferBackend.h"
-#include "engine/jobs/JobSpec.h"
+#include "engine/jobs/JobOrder.h"
 
 namespace engine::jobs {
 
@@ -27,7 +27,7 @@ enum class JobResult : uint32_t {
 // progress, each finished file and the end.
 class EngineJob final : private ITransferListener {
   public:
-    EngineJob(IJobHost& host, ITransferBackend& backend, JobSpec spec, uint32_t engineKey,
+    EngineJob(IJobHost& host, ITransferBackend& backend, JobOrder order, uint32_t engineKey,
               const void* client);
     ~EngineJob();
     EngineJob(const EngineJob&) = delete;
@@ -43,7 +43,7 @@ class EngineJob final : private ITransferListener {
     // Once a second: the progress report of a downloading job.
     void Tick();
 
-    uint32_t Serial() const { return spec_.serial; }
+    uint32_t Serial() const { return order_.serial; }
     uint32_t EngineKey() const { return key_; }
     const void* Client() const { return client_; }
     bool IsAwaitingAnswer() const { return state_ == State::AwaitingAnswer; }
@@ -54,7 +54,7 @@ class EngineJob final : private ITransferListener {
     enum class FileState { Pending, Running, Done };
 
     struct File {
-        JobFileSpec spec;
+        JobOrderFile order;
         std::vector<std::string> mirrors;
         std::string path;
         FileState state = FileState::Pending;
@@ -67,7 +67,7 @@ class EngineJob final : private ITransferListener {
     void OnTransferFinished(uint32_t id, TransferOutcome outcome) override;
     void OnSizeFound(uint32_t id, bool ok, int64_t size) override;
 
-    std::string CheckSpec() const;
+    std::string CheckOrder() const;
     void Accept();
     void Begin();
     void StartMore();
@@ -80,7 +80,7 @@ class EngineJob final : private ITransferListener {
 
     IJobHost& host_;
     ITransferBackend& backend_;
-    const JobSpec spec_;
+    const JobOrder order_;
     const uint32_t key_;
     const void* client_;
     bool accepted_ = false;

@@ -8,7 +8,7 @@ namespace {
 constexpr std::size_t kPath = 260;
 constexpr std::size_t kListEntryMin = 531;  // an entry with an empty URL
 
-bool ReadPaths(wire::FieldReader& r, FileSpec& f) {
+bool ReadPaths(wire::FieldReader& r, ListedFile& f) {
     return r.Fixed(kPath, f.folder) && r.Fixed(kPath, f.name);
 }
 
@@ -48,7 +48,7 @@ bool ReadJobList(const uint8_t* p, std::size_t n, JobListMessage& out) {
     out.files.clear();
     out.files.reserve(out.header.fileCount);
     for (uint32_t i = 0; i < out.header.fileCount; ++i) {
-        FileSpec f;
+        ListedFile f;
         if (!(r.U8(f.optionA) && r.U8(f.optionB) && r.I64(f.size) && ReadPaths(r, f) &&
               r.Text(f.url)))
             return false;
@@ -60,7 +60,7 @@ bool ReadJobList(const uint8_t* p, std::size_t n, JobListMessage& out) {
 bool ReadJobFile(const uint8_t* p, std::size_t n, JobFileMessage& out) {
     wire::FieldReader r(p, n);
     uint16_t urlLength = 0;
-    FileSpec& f = out.file;
+    ListedFile& f = out.file;
     return r.U32(out.serial) && r.U32(out.index) && r.U8(f.optionA) && r.U8(f.optionB) &&
            r.I64(f.size) && ReadPaths(r, f) && r.U16(urlLength) && r.Bytes(urlLength, f.url);
 }

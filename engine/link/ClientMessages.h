@@ -24,7 +24,7 @@ enum class ClientCommand : uint16_t {
     Command22 = 22,
 };
 
-struct FileSpec {
+struct ListedFile {
     uint8_t optionA = 0;
     uint8_t optionB = 0;
     int64_t size = -1;
@@ -41,13 +41,13 @@ struct ListHeader {
 
 struct JobListMessage {
     ListHeader header;
-    std::vector<FileSpec> files;
+    std::vector<ListedFile> files;
 };
 
 struct JobFileMessage {
     uint32_t serial = 0;
     uint32_t index = 0;
-    FileSpec file;
+    ListedFile file;
 };
 
 struct JobKeyMessage {

@@ -19,7 +19,7 @@ namespace {
 constexpr uint16_t kAccepted = 4, kProgress = 5, kFinished = 6, kFileDone = 7, kNotice = 8,
                    kDown = 9, kUp = 10, kError = 11, kResume = 16;
 
-struct FileSpec {
+struct ListedFile {
     std::string name;
     std::string urls;
     int64_t size;
@@ -34,9 +34,9 @@ class EngineProgramTest : public ::testing::Test {
 
     // Sends a job in one piece or in begin/file/end pieces.
     static void SendJob(LinkClient& client, uint32_t serial, const std::string& folder,
-                        const std::vector<FileSpec>& files, bool pieces = false) {
+                        const std::vector<ListedFile>& files, bool pieces = false) {
         std::vector<nwCDNJobListEntry> entries;
-        for (const FileSpec& f : files)
+        for (const ListedFile& f : files)
             entries.push_back({0, 0, f.size, folder, f.name, f.urls});
         const nwCDNJobListHeader header{serial, static_cast<uint32_t>(files.size()), "halvard2"};
         ASSERT_TRUE(client.Send(nwBuildJobMode({2})));
@@ -76,7 +76,7 @@ TEST_F(EngineProgramTest, JobWithParallelFilesMirrorsAndUnknownSizes) {
         SCOPED_TRACE(pieces ? "in pieces" : "in one piece");
         tvxtest::TempDir dest;
         const std::string folder = dest.Path() + "game/sub/";
-        std::vector<FileSpec> files;
+        std::vector<ListedFile> files;
         int64_t total = 0;
         for (size_t i = 0; i < content.size(); ++i) {
             const std::string url = nginx.HttpUrl("/" + content[i].first);
@@ -123,8 +123,8 @@ TEST_F(EngineProgramTest, StoppedHalfWayThenResumedWithRangeRequests) {
     ASSERT_TRUE(nginx.Started()) << nginx.Error();
     ASSERT_TRUE(nginx.WritePatternFile("r1.bin", 6 << 20, 11));
     ASSERT_TRUE(nginx.WritePatternFile("r2.bin", 5 << 20, 12));
-    const std::vector<FileSpec> files = {{"r1.bin", nginx.HttpUrl("/r1.bin"), 6 << 20},
-                                         {"r2.bin", nginx.HttpUrl("/r2.bin"), 5 << 20}};
+    const std::vector<ListedFile> files = {{"r1.bin", nginx.HttpUrl("/r1.bin"), 6 << 20},
+                                           {"r2.bin", nginx.HttpUrl("/r2.bin"), 5 << 20}};
     tvxtest::TempDir dest;
     EngineProcess engine;
     ASSERT_TRUE(engine.Ready());
@@ -141,7 +141,7 @@ TEST_F(EngineProgramTest, StoppedHalfWayThenResumedWithRangeRequests) {
         // Nothing finishes after a stop.
         EXPECT_FALSE(client.WaitFor(kFinished, frame, 1500ms));
     }
-    for (const FileSpec& f : files) {
+    for (const ListedFile& f : files) {
         EXPECT_GT(FileSize(dest.Path() + f.name), 0) << f.name;
         EXPECT_LT(FileSize(dest.Path() + f.name), f.size) << f.name;
     }
@@ -158,7 +158,7 @@ TEST_F(EngineProgramTest, StoppedHalfWayThenResumedWithRangeRequests) {
     ASSERT_TRUE(client.Send(nwBuildResumeAnswer({accepted.engineKey, 2, 1, 0})));
     ASSERT_TRUE(client.WaitFor(kFinished, frame, 60s));
     EXPECT_EQ(Finished(frame).failureFlag, 0u);
-    for (const FileSpec& f : files)
+    for (const ListedFile& f : files)
         EXPECT_EQ(Slurp(dest.Path() + f.name), Slurp(nginx.PathOf(f.name))) << f.name;
     nginx.Stop();
     EXPECT_NE(nginx.AccessLog().find("\" 206 "), std::string::npos);
@@ -229,7 +229,7 @@ TEST_F(EngineProgramTest, JobsItCannotCarryFinishWithTheFailureFlag) {
     struct Case {
         const char* name;
         std::string folder;
-        std::vector<FileSpec> files;
+        std::vector<ListedFile> files;
         uint32_t result;
         bool accepted;
         bool notice;
