@@ -50,6 +50,7 @@ bool Engine::Start() {
 
 void Engine::OnAccept(int fd) {
     auto client = std::make_unique<Client>();
+    client->id = nextClientId_++;
     client->connection = std::make_unique<link::LinkConnection>(loop_, fd, AsHandler());
     log_.Write("client connected");
     // A client that connects while the network is down hears of it at once.
@@ -163,7 +164,7 @@ bool Engine::HandleClientFrame(Client& client, const wire::FrameHeader& header, 
 jobs::EngineJob* Engine::FindJob(const Client& client, uint32_t serial, uint32_t key) {
     for (auto& job : jobs_) {
         // A stop can come before the client learned the key.
-        if (job->Client() == &client && job->Serial() == serial && !job->IsOver() &&
+        if (job->ClientId() == client.id && job->Serial() == serial && !job->IsOver() &&
             (key == link::kNoKey || job->EngineKey() == key))
             return job.get();
     }
@@ -190,7 +191,7 @@ void Engine::StartJob(Client& client, link::JobListMessage list) {
     client.mode = 2;
     client.kind.clear();
     jobs_.push_back(std::make_unique<jobs::EngineJob>(AsHost(), backend_, std::move(order),
-                                                      nextKey_++, &client));
+                                                      nextKey_++, client.id));
     jobs_.back()->Start();
 }
 
@@ -203,14 +204,14 @@ void Engine::OnConnectionClosed(link::LinkConnection& connection) {
     // Jobs live only as long as the client that gave them; a client that
     // comes back hands them over again and they resume.
     for (auto& job : jobs_)
-        if (job->Client() == client)
+        if (job->ClientId() == client->id)
             job->Stop();
     ScheduleSweep();
 }
 
 void Engine::SendToClient(jobs::EngineJob& job, std::string frame) {
     for (auto& c : clients_)
-        if (c.get() == job.Client() && !c->closed)
+        if (c->id == job.ClientId() && !c->closed)
             c->connection->Send(std::move(frame));
 }
 

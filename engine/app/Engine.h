@@ -38,6 +38,7 @@ class Engine final : private link::ILinkConnectionHandler, private jobs::IJobHos
 
   private:
     struct Client {
+        uint64_t id = 0;
         std::unique_ptr<link::LinkConnection> connection;
         bool closed = false;
         // Settings that apply to the next job list from this client.
@@ -73,6 +74,7 @@ class Engine final : private link::ILinkConnectionHandler, private jobs::IJobHos
     std::vector<std::unique_ptr<Client>> clients_;
     std::vector<std::unique_ptr<jobs::EngineJob>> jobs_;
     uint32_t nextKey_ = 1;
+    uint64_t nextClientId_ = 1;
     bool networkUp_ = true;
     bool sweepPosted_ = false;
     std::chrono::steady_clock::time_point idleSince_;

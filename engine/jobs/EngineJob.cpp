@@ -86,8 +86,12 @@ int64_t SizeOnDisk(const std::string& path) {
 }  // namespace
 
 EngineJob::EngineJob(IJobHost& host, ITransferBackend& backend, JobOrder order, uint32_t engineKey,
-                     const void* client)
-    : host_(host), backend_(backend), order_(std::move(order)), key_(engineKey), client_(client) {}
+                     uint64_t clientId)
+    : host_(host),
+      backend_(backend),
+      order_(std::move(order)),
+      key_(engineKey),
+      clientId_(clientId) {}
 
 EngineJob::~EngineJob() = default;
 

@@ -28,7 +28,7 @@ enum class JobResult : uint32_t {
 class EngineJob final : private ITransferListener {
   public:
     EngineJob(IJobHost& host, ITransferBackend& backend, JobOrder order, uint32_t engineKey,
-              const void* client);
+              uint64_t clientId);
     ~EngineJob();
     EngineJob(const EngineJob&) = delete;
     EngineJob& operator=(const EngineJob&) = delete;
@@ -45,7 +45,9 @@ class EngineJob final : private ITransferListener {
 
     uint32_t Serial() const { return order_.serial; }
     uint32_t EngineKey() const { return key_; }
-    const void* Client() const { return client_; }
+    // The client that gave the job, by an id the engine never reuses: a
+    // gone client's memory may hold the next one.
+    uint64_t ClientId() const { return clientId_; }
     bool IsAwaitingAnswer() const { return state_ == State::AwaitingAnswer; }
     bool IsOver() const { return state_ == State::Over; }
 
@@ -82,7 +84,7 @@ class EngineJob final : private ITransferListener {
     ITransferBackend& backend_;
     const JobOrder order_;
     const uint32_t key_;
-    const void* client_;
+    const uint64_t clientId_;
     bool accepted_ = false;
     State state_ = State::Sizing;
     std::vector<File> files_;
