@@ -121,10 +121,13 @@ TEST_F(EngineProgramTest, JobWithParallelFilesMirrorsAndUnknownSizes) {
 TEST_F(EngineProgramTest, StoppedHalfWayThenResumedWithRangeRequests) {
     tvxtest::NginxServer nginx({"limit_rate 2m;"});
     ASSERT_TRUE(nginx.Started()) << nginx.Error();
-    ASSERT_TRUE(nginx.WritePatternFile("r1.bin", 6 << 20, 11));
-    ASSERT_TRUE(nginx.WritePatternFile("r2.bin", 5 << 20, 12));
-    const std::vector<ListedFile> files = {{"r1.bin", nginx.HttpUrl("/r1.bin"), 6 << 20},
-                                           {"r2.bin", nginx.HttpUrl("/r2.bin"), 5 << 20}};
+    // Large enough against the server's cap (and its first second's burst)
+    // that neither file can be whole by the time of the stop, even on a
+    // loaded machine.
+    ASSERT_TRUE(nginx.WritePatternFile("r1.bin", 12 << 20, 11));
+    ASSERT_TRUE(nginx.WritePatternFile("r2.bin", 10 << 20, 12));
+    const std::vector<ListedFile> files = {{"r1.bin", nginx.HttpUrl("/r1.bin"), 12 << 20},
+                                           {"r2.bin", nginx.HttpUrl("/r2.bin"), 10 << 20}};
     tvxtest::TempDir dest;
     EngineProcess engine;
     ASSERT_TRUE(engine.Ready());
