@@ -130,8 +130,7 @@ bool LinkConnection::StartFrame(const uint8_t* header) {
 void LinkConnection::Flush() {
     while (fd_ >= 0 && !aborted_ && !out_.empty()) {
         const std::string& front = out_.front();
-        const ssize_t n =
-            ::send(fd_, front.data() + outPos_, front.size() - outPos_, MSG_NOSIGNAL);
+        const ssize_t n = ::send(fd_, front.data() + outPos_, front.size() - outPos_, MSG_NOSIGNAL);
         if (n > 0) {
             outPos_ += static_cast<std::size_t>(n);
             queued_ -= static_cast<std::size_t>(n);

@@ -110,7 +110,8 @@ TEST_F(LinkConnectionTest, AFrameAtTheLimitIsTakenAndFramesSplitAnywhereArriveWh
     for (uint16_t command : {4, 5, 6})
         stream += Header(command, 10) + std::string(10, static_cast<char>(command));
     for (size_t at = 0; at < stream.size(); at += 5) {
-        ASSERT_EQ(WriteWhatFits(ends_[1], stream.substr(at, 5)), std::min<size_t>(5, stream.size() - at));
+        ASSERT_EQ(WriteWhatFits(ends_[1], stream.substr(at, 5)),
+                  std::min<size_t>(5, stream.size() - at));
         loop_.RunOnce(0);
     }
     EXPECT_EQ(recorder_.commands, (std::vector<uint16_t>{4, 5, 6}));
@@ -127,7 +128,8 @@ TEST_F(LinkConnectionTest, AFrameAtTheLimitIsTakenAndFramesSplitAnywhereArriveWh
 TEST_F(LinkConnectionTest, AClientThatNeverReadsIsClosedOnceItsQueueIsFull) {
     const std::string frame = Header(5, 1 << 20) + std::string(1 << 20, 'p');
     // The socket's buffers take some of it; the queue takes the bound, no more.
-    for (size_t sent = 0; sent < link::LinkConnection::kMaxQueuedBytes + (16u << 20) && !recorder_.closed;
+    for (size_t sent = 0;
+         sent < link::LinkConnection::kMaxQueuedBytes + (16u << 20) && !recorder_.closed;
          sent += frame.size()) {
         connection_->Send(frame);
         EXPECT_FALSE(recorder_.closed);  // never from inside Send

@@ -8,7 +8,7 @@
 namespace tvxtest {
 
 // The second user of the tests that play an attacker on the same machine.
-constexpr uint32_t kOtherUser = 65534;  // nobody
+constexpr uint32_t kOtherUser = 65534;   // nobody
 constexpr uint32_t kOtherGroup = 65534;  // nogroup
 
 // A child process that drops to the other user and runs body, exiting with

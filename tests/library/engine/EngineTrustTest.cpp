@@ -17,8 +17,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <functional>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -28,8 +28,8 @@
 #include "UpdateTestSupport.h"
 #include "library/common/Log.h"
 #include "library/engine/EnginePathConfig.h"
-#include "platform/FileSystem.h"
 #include "ostra/norvikqos/stack/nwStreamFrame.h"
+#include "platform/FileSystem.h"
 #include "support/NginxServer.h"
 #include "support/OtherUser.h"
 #include "support/PrivateNetwork.h"
@@ -78,12 +78,12 @@ class EngineTrustTest : public ::testing::Test {
         nginx_ = std::make_unique<tvxtest::NginxServer>();
         ASSERT_TRUE(nginx_->Started()) << nginx_->Error();
         // The stand-in engine says it is ready at once and listens nowhere.
-        ASSERT_EQ(tvxtest::Shell(TVX_SOURCE_ROOT "/tools/update_content/make-update-content.sh"
-                                                 " --engine " TVX_TEST_ENGINE " --out " +
-                                 tvxtest::Quoted(nginx_->DocumentRoot()) + " --base-url " +
-                                 nginx_->HttpUrl("") + " --hashlist " TVX_HASHLIST_TOOL
-                                 " >/dev/null"),
-                  0);
+        ASSERT_EQ(
+            tvxtest::Shell(TVX_SOURCE_ROOT "/tools/update_content/make-update-content.sh"
+                                           " --engine " TVX_TEST_ENGINE " --out " +
+                           tvxtest::Quoted(nginx_->DocumentRoot()) + " --base-url " +
+                           nginx_->HttpUrl("") + " --hashlist " TVX_HASHLIST_TOOL " >/dev/null"),
+            0);
         SetUpdateManifestUrl(nginx_->HttpUrl(kUpdateManifestPath));
     }
     void TearDown() override {
@@ -138,8 +138,7 @@ class EngineTrustTest : public ::testing::Test {
         std::vector<std::string> texts;
         for (;;) {
             CompletedFileRecord record{};
-            if (TarvoLib_GetCompletedFile(job, &record) != result::kSuccess ||
-                record.sequence == 0)
+            if (TarvoLib_GetCompletedFile(job, &record) != result::kSuccess || record.sequence == 0)
                 return texts;
             texts.emplace_back(record.text);
         }
@@ -365,7 +364,7 @@ TEST_F(EngineTrustTest, ReportsOfPathsTheJobDidNotDownloadAreNotTaken) {
     engine.Run([&](uint32_t serial) {
         return std::vector<std::string>{
             ScriptedEngine::Accepted(serial, kKey, 3, 3 * kSize),
-            ScriptedEngine::FileDone(serial, kKey, script),              // outside the job
+            ScriptedEngine::FileDone(serial, kKey, script),               // outside the job
             ScriptedEngine::FileDone(serial, kKey, dest_ + "Setup.exe"),  // not on the disk
             ScriptedEngine::FileDone(serial, kKey, dest_ + "a.bin"),      // not the job's size
             ScriptedEngine::FileDone(serial, kKey, dest_ + "B.BIN"),      // not the job's name
