@@ -55,6 +55,13 @@ bool RemoveFile(const std::string& path) {
     return unlink(path.c_str()) == 0;
 }
 
+int64_t RegularFileSize(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
 int64_t FreeBytes(const std::string& path) {
     if (FreeBytesProbe probe = gFreeBytesProbe.load())
         return probe(path);

@@ -10,6 +10,9 @@ bool IsDirectory(const std::string& path);
 // Creates one directory (its parent must exist). True when it exists afterwards.
 bool MakeDirectory(const std::string& path);
 bool RemoveFile(const std::string& path);
+// The size of the regular file at path itself (a link to one does not
+// count); -1 when there is none.
+int64_t RegularFileSize(const std::string& path);
 
 // Free bytes of the file system that holds path, or of its nearest existing
 // ancestor when path does not exist yet. 0 when nothing could be asked.
