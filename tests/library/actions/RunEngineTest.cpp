@@ -1,9 +1,13 @@
 // Starting the engine from the engine folder and waiting for its readiness:
 // on the library's worker loop (without blocking it) and blocking; and the
 // starts that fail, with their reasons.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -236,3 +240,41 @@ TEST_F(RunEngineTest, AnEngineThatCannotStartSaysWhyAndThatItWillNotChange) {
 }
 
 }  // namespace
+
+#ifdef TVX_ENGINE_PROGRAM
+namespace {
+
+// The real engine, whose link port another program holds: it cannot listen,
+// ends before it is ready, and that is a failed start with the engine's own
+// words, not a ready engine. (Another start may find the port free: it is not
+// lasting.)
+TEST_F(RunEngineTest, AnEngineThatCannotListenIsAFailedStart) {
+    const int held = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(held, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(held, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(held, 1), 0);
+    ASSERT_EQ(getsockname(held, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string port = std::to_string(ntohs(address.sin_port));
+    setenv("TVX_ENGINE_LINK_PORT", port.c_str(), 1);
+    setenv("TVX_ENGINE_IDLE_MS", "1000", 1);
+    ASSERT_TRUE(tvxtest::MakeDirs(tvxtest::EngineFolder()));
+    ASSERT_TRUE(tvxtest::WriteFile(tvxtest::EnginePath(), tvxtest::ReadFile(TVX_ENGINE_PROGRAM)));
+    platform::StartOutcome outcome;
+    EXPECT_EQ(CBinaryExecute_V3::Instance().RunEngine(&outcome), 0);
+    unsetenv("TVX_ENGINE_LINK_PORT");
+    unsetenv("TVX_ENGINE_IDLE_MS");
+    close(held);
+    EXPECT_FALSE(outcome.lasting);
+    EXPECT_NE(outcome.reason.find("exited with status 1 before it was ready: vrDownload: cannot "
+                                  "listen on 127.0.0.1:" +
+                                  port + ": Address already in use"),
+              std::string::npos)
+        << outcome.reason;
+}
+
+}  // namespace
+#endif
