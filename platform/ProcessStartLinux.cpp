@@ -223,14 +223,21 @@ class PipeStart final : public ProcessStart, private IFdHandler {
         onEnd_ = std::move(onEnd);
         loop_ = &loop;
         const bool pipe = loop.Watch(readyFd_, EPOLLIN, this);
-        const bool process = processFd_ >= 0 && loop.Watch(processFd_, EPOLLIN, &processWatch_);
-        if (pipe || process)
+        if (processFd_ >= 0 && !loop.Watch(processFd_, EPOLLIN, &processWatch_)) {
+            // Unwatched, it would never tell: the pipe tells the end alone.
+            close(processFd_);
+            processFd_ = -1;
+        }
+        if (pipe)
             return;
-        // Nothing can be watched: wait for the end on the loop's next turn.
-        loop_ = nullptr;
+        // The loop refused the pipe: its readiness cannot be told without
+        // blocking the loop. The program runs on; whether it serves, only a
+        // connection to it can tell.
+        StopWatching();
         loop.Post([this, alive = std::weak_ptr<char>(alive_)] {
             if (alive.lock())
-                Finish(WaitBlocking());
+                Finish({StartOutcome::State::Failed, false,
+                        "its readiness cannot be watched on the event loop", 0});
         });
     }
 
@@ -248,7 +255,7 @@ class PipeStart final : public ProcessStart, private IFdHandler {
             if (fds[0].revents && OnPipe(out))
                 break;
             if (processFd_ >= 0 && fds[1].revents) {
-                out = AfterExit();
+                out = OnExit();
                 break;
             }
         }
@@ -259,7 +266,7 @@ class PipeStart final : public ProcessStart, private IFdHandler {
     // The process handler: a second watched descriptor needs its own handler.
     struct ProcessWatch final : IFdHandler {
         PipeStart* owner = nullptr;
-        void OnFdReady(uint32_t) override { owner->Finish(owner->AfterExit()); }
+        void OnFdReady(uint32_t) override { owner->Finish(owner->OnExit()); }
     };
 
     void OnFdReady(uint32_t) override {
@@ -293,6 +300,15 @@ class PipeStart final : public ProcessStart, private IFdHandler {
         }
         out = AfterExit();
         return true;
+    }
+
+    // The process ended. A byte it wrote before its end still counts.
+    StartOutcome OnExit() {
+        StartOutcome out;
+        pollfd pipe = {readyFd_, POLLIN, 0};
+        if (readyFd_ >= 0 && poll(&pipe, 1, 0) > 0 && OnPipe(out))
+            return out;
+        return AfterExit();
     }
 
     // The process ended (or is ending): a clean end is a program that left
