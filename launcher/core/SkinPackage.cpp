@@ -48,18 +48,24 @@ std::string_view Leaf(std::string_view gameId) {
     return gameId.empty() ? std::string_view("velmora") : gameId;
 }
 
+enum class Attempt {
+    kUnpacked,  // every entry is in the folder
+    kPartly,    // a folder of our own, but not every entry made it
+    kRefused,   // no folder of our own: nothing was written, nothing is read
+};
+
 // One attempt: the folder name below parent, made when missing, cleared of
 // read-only pictures and unpacked into.
-bool TryFolder(const platform::Directory& parent, const std::string& name, const void* data,
-               int64_t length) {
+Attempt TryFolder(const platform::Directory& parent, const std::string& name, const void* data,
+                  int64_t length) {
     const platform::Directory folder = parent.Subfolder(name, true);
     // Only a folder of our own that nobody else can write into: in any other,
     // another user could supply the pictures, or swap one for a link to a
     // file of ours between two of our steps.
     if (!folder.IsValid() || !folder.IsPrivate())
-        return false;
+        return Attempt::kRefused;
     ClearReadOnlyFiles(folder);
-    return UnpackSkinInto(data, length, folder);
+    return UnpackSkinInto(data, length, folder) ? Attempt::kUnpacked : Attempt::kPartly;
 }
 
 }  // namespace
@@ -99,14 +105,16 @@ UnpackedSkin UnpackSkinPackage(const void* data, int64_t length, std::string_vie
     const std::string leaf(Leaf(gameId));
     skin.folder = base + leaf + "/";
     const platform::Directory parent = platform::Directory::Open(base);
-    if (!TryFolder(parent, leaf, data, length)) {
-        for (int n = 0; n < kSkinFallbackFolders; ++n) {
-            const std::string name = leaf + std::to_string(n);
-            skin.folder = base + name + "/";
-            if (TryFolder(parent, name, data, length))
-                break;
-        }
+    Attempt attempt = TryFolder(parent, leaf, data, length);
+    for (int n = 0; n < kSkinFallbackFolders && attempt != Attempt::kUnpacked; ++n) {
+        const std::string name = leaf + std::to_string(n);
+        skin.folder = base + name + "/";
+        attempt = TryFolder(parent, name, data, length);
     }
+    // The pictures are looked up by these names in the folder: in a folder
+    // that is not ours they would be someone else's.
+    if (attempt == Attempt::kRefused)
+        return skin;
     ZipReader zip(data, length);
     const int count = zip.Count();
     for (int i = 0; i < count; ++i) {

@@ -17,7 +17,7 @@ struct ArchiveDeleter {
     void operator()(archive* a) const { archive_read_free(a); }
 };
 
-enum class EntryWrite { kOk, kDamaged, kTooLarge, kWriteFailed };
+enum class EntryWrite { kOk, kDamaged, kTooLarge, kNotWritten };
 
 // The bytes left of an archive's cap, and whether an entry fits.
 struct Budget {
@@ -39,7 +39,7 @@ EntryWrite WriteEntry(archive* reader, const std::string& path, uint32_t mode, u
     const std::string name = path.substr(slash + 1);
     platform::FileHandle file = folder.CreateFile(name, mode);
     if (!file.IsValid())
-        return EntryWrite::kWriteFailed;
+        return EntryWrite::kNotWritten;
     EntryWrite result = EntryWrite::kOk;
     uint64_t written = 0;
     for (;;) {
@@ -64,13 +64,13 @@ EntryWrite WriteEntry(archive* reader, const std::string& path, uint32_t mode, u
             break;
         }
         if (!file.Write(block, length)) {
-            result = EntryWrite::kWriteFailed;
+            result = EntryWrite::kNotWritten;
             break;
         }
         written += length;
     }
     if (!file.Close() && result == EntryWrite::kOk)
-        result = EntryWrite::kWriteFailed;
+        result = EntryWrite::kNotWritten;
     return result;
 }
 
@@ -125,7 +125,7 @@ int32_t SevenZipUnpack(const std::string& folder, const uint8_t* data, int64_t s
             case EntryWrite::kDamaged:
             case EntryWrite::kTooLarge:
                 return kExtractFailed;
-            case EntryWrite::kWriteFailed:
+            case EntryWrite::kNotWritten:
                 return kWriteFailed;
         }
     }
