@@ -3,12 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
 
 #include "platform/Directory.h"
+#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
 namespace platform {
@@ -88,10 +88,9 @@ std::string UserRuntimeFolder() {
         if (home.empty())
             return {};
         cache = home + ".cache/";
-        ::mkdir(cache.c_str(), 0700);
     }
     folder = cache + "TVXDownload/";
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+    if (!MakeDirectoryPath(folder, 0700))
         return {};
     return IsPrivateFolder(folder) ? folder : std::string();
 }

@@ -52,10 +52,11 @@ TEST(PrivateFolderTest, ARuntimeDirOthersCanWriteIsNotUsed) {
     tvxtest::SharedTempDir shared;
     tvxtest::TempDir cache;
     ::setenv("XDG_RUNTIME_DIR", shared.Path().c_str(), 1);
-    ::setenv("XDG_CACHE_HOME", cache.Path().c_str(), 1);
+    // A cache folder that does not exist yet is made.
+    ::setenv("XDG_CACHE_HOME", (cache.Path() + "not/yet").c_str(), 1);
     EXPECT_FALSE(platform::IsPrivateFolder(shared.Path()));
     const std::string folder = platform::UserRuntimeFolder();
-    EXPECT_EQ(folder, cache.Path() + "TVXDownload/");
+    EXPECT_EQ(folder, cache.Path() + "not/yet/TVXDownload/");
     EXPECT_EQ(ModeOf(folder), 0700u);
     // The same folder for every process of the user.
     EXPECT_EQ(platform::UserRuntimeFolder(), folder);
