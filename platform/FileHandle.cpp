@@ -42,7 +42,8 @@ bool FileHandle::ReadAt(uint64_t offset, void* buffer, size_t length) const {
     auto* out = static_cast<char*>(buffer);
     size_t done = 0;
     while (done < length) {
-        const ssize_t n = ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
+        const ssize_t n =
+            ::pread(fd_, out + done, length - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

@@ -16,7 +16,8 @@ FileLock::~FileLock() {
 FileLock::Result FileLock::TryAcquire(const std::string& path) {
     if (fd_ >= 0)
         return Result::kAcquired;
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    const int fd =
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0)
         return Result::kFailed;
     int rc;

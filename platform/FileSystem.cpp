@@ -65,7 +65,8 @@ bool MakeDirectoryPath(const std::string& path, uint32_t mode) {
         if (mkdir(part.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST)
             return false;
     }
-    if (path.back() != '/' && mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST)
+    if (path.back() != '/' && mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0 &&
+        errno != EEXIST)
         return false;
     return IsDirectory(path);
 }

@@ -395,8 +395,7 @@ ZipResult ExtractFile(Reader* r, int index, const ZipEntryInfo& info, const Entr
     // Debian's minizip is built without decryption (NOUNCRYPT): a password it
     // is given makes it refuse the entry, so an encrypted entry whose header
     // check passed still cannot be read.
-    if (unzOpenCurrentFilePassword(r->archive, encrypted ? r->password.c_str() : nullptr) !=
-        UNZ_OK)
+    if (unzOpenCurrentFilePassword(r->archive, encrypted ? r->password.c_str() : nullptr) != UNZ_OK)
         return encrypted ? kZipPassword : kZipCorrupt;
     r->openIndex = index;
     if (r->buffer.empty())

@@ -70,7 +70,8 @@ bool RememberFolderIn(const std::string& iniPath, std::string_view folderName,
         Trimmed(folderName) != folderName || folderName.front() == '[')
         return false;
     const size_t slash = iniPath.rfind('/');
-    if (slash != std::string::npos && !platform::MakeDirectoryPath(iniPath.substr(0, slash + 1), 0700))
+    if (slash != std::string::npos &&
+        !platform::MakeDirectoryPath(iniPath.substr(0, slash + 1), 0700))
         return false;
     std::string existing;
     if (std::ifstream in(iniPath, std::ios::binary); in)

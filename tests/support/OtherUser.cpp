@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
-#include <sys/wait.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>

@@ -107,8 +107,8 @@ TEST_F(SkinPackageTest, FoldersTakenByAnotherUserAreNeverUsed) {
     ASSERT_TRUE(tvxtest::WriteFile(victim, "mine"));
     ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
     ASSERT_TRUE(tvxtest::RunAsNobody([&] {
-        for (const char* name : {"halvard2", "halvard20", "halvard21", "halvard22", "halvard23",
-                                 "halvard24"}) {
+        for (const char* name :
+             {"halvard2", "halvard20", "halvard21", "halvard22", "halvard23", "halvard24"}) {
             const std::string folder = shared.Path() + name + "/";
             if (::mkdir(folder.c_str(), 0777) != 0 || ::chmod(folder.c_str(), 0777) != 0 ||
                 ::symlink(victim.c_str(), (folder + "bk_main.jpg").c_str()) != 0 ||

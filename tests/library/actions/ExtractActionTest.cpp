@@ -166,8 +166,8 @@ TEST_F(ExtractTest, ArchivesPastTheUnpackCapAreRefused) {
     ASSERT_EQ(::truncate(bomb.c_str(), static_cast<off_t>(kMaxUpdateUnpackBytes + 1)), 0);
     const std::string archives = root_.Path() + "archives/";
     ASSERT_TRUE(tvxtest::MakeDirs(archives));
-    ASSERT_EQ(tvxtest::Shell("cd " + tvxtest::Quoted(source_.Path()) +
-                             " && 7zz a -t7z -bd -mx1 " + tvxtest::Quoted(archives + "b.7z") +
+    ASSERT_EQ(tvxtest::Shell("cd " + tvxtest::Quoted(source_.Path()) + " && 7zz a -t7z -bd -mx1 " +
+                             tvxtest::Quoted(archives + "b.7z") +
                              " bomb.bin >/dev/null && zip -q -X -1 " +
                              tvxtest::Quoted(archives + "b.zip") + " bomb.bin"),
               0);

@@ -186,7 +186,8 @@ TEST_F(DataDownloadTest, HttpsIsNeverRedirectedToHttp) {
     ASSERT_TRUE(plain.Started()) << plain.Error();
     ASSERT_TRUE(plain.WriteFile("list.txt", "http://evil.example/x.exe\n"));
     tvxtest::NginxServer secure(
-        {"location = /down { return 302 " + plain.HttpUrl("/list.txt") + "; }\n"
+        {"location = /down { return 302 " + plain.HttpUrl("/list.txt") +
+         "; }\n"
          "location = /along { return 302 https://127.0.0.1:$server_port/list.txt; }"});
     ASSERT_TRUE(secure.Started()) << secure.Error();
     ASSERT_TRUE(secure.WriteFile("list.txt", "https body"));

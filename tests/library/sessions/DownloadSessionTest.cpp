@@ -330,8 +330,9 @@ TEST_F(DownloadSessionTest, FailuresAreReportedOnceWithTheirCode) {
     // Update files past the cap, and a body of no known length that never
     // ends, are refused at the header: nothing of them is buffered.
     server.On("/past-cap", HttpScript::StallAfterHeader(CDownloadSession::kMaxBodyBytes + 1));
-    server.On("/endless",
-              HttpScript().Send(HttpScript::StatusLine(200) + "\r\n" + std::string(4096, 'x')).Stall());
+    server.On(
+        "/endless",
+        HttpScript().Send(HttpScript::StatusLine(200) + "\r\n" + std::string(4096, 'x')).Stall());
     uint16_t closedPort = 0;
     {
         ManualServer probe;  // a port that refuses once the probe is gone

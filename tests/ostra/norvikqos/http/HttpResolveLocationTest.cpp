@@ -135,7 +135,8 @@ TEST(HttpResolveLocation, TargetsThatCannotBeOpenedAreRefused) {
 // the other way round, and https to https elsewhere, are fine.
 TEST(HttpResolveLocation, HttpsNeverRedirectsToHttp) {
     constexpr const char* kSecureBase = "https://a.example/b/c";
-    for (const char* location : {"http://a.example/x", "HTTP://a.example/x", "http://b.example:443/"}) {
+    for (const char* location :
+         {"http://a.example/x", "HTTP://a.example/x", "http://b.example:443/"}) {
         std::string target = "untouched";
         EXPECT_EQ(ResolveLocation(kSecureBase, location, target), qv::kLayerFail) << location;
         EXPECT_EQ(target, "untouched");
