@@ -93,6 +93,13 @@ bool ReplaceFileContents(const std::string& path, std::string_view contents) {
     return true;
 }
 
+int64_t RegularFileSize(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
 int64_t FreeBytes(const std::string& path) {
     if (FreeBytesProbe probe = gFreeBytesProbe.load())
         return probe(path);

@@ -18,6 +18,9 @@ bool MakeDirectoryPath(const std::string& path, uint32_t mode);
 // (a name of its own, so that two writers never share one), flushed, then
 // renamed over it. A reader sees the old contents or the new, never a part.
 bool ReplaceFileContents(const std::string& path, std::string_view contents);
+// The size of the regular file at path itself (a link to one does not
+// count); -1 when there is none.
+int64_t RegularFileSize(const std::string& path);
 
 // Free bytes of the file system that holds path, or of its nearest existing
 // ancestor when path does not exist yet. 0 when nothing could be asked.

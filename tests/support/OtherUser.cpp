@@ -2,41 +2,54 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <pwd.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 
 namespace tvxtest {
-namespace {
 
-bool BecomeNobody() {
-    const passwd* pw = ::getpwnam("nobody");
-    const uid_t uid = pw ? pw->pw_uid : 65534;
-    const gid_t gid = pw ? pw->pw_gid : 65534;
-    return ::setgroups(0, nullptr) == 0 && ::setgid(gid) == 0 && ::setuid(uid) == 0 &&
-           ::geteuid() == uid;
+OtherUserProcess::OtherUserProcess(std::function<int()> body) {
+    pid_ = ::fork();
+    if (pid_ != 0)
+        return;
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // Groups first: once the user is dropped nothing else can be changed.
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kOtherGroup) != 0 || ::setuid(kOtherUser) != 0 ||
+        ::getuid() != kOtherUser)
+        ::_exit(125);
+    ::_exit(body());
 }
 
-bool WaitOk(pid_t pid) {
+OtherUserProcess::~OtherUserProcess() {
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGKILL);
+    Wait();
+}
+
+int OtherUserProcess::Wait() {
+    if (pid_ <= 0)
+        return -1;
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
+    while (::waitpid(pid_, &status, 0) < 0) {
+        if (errno != EINTR) {
+            pid_ = -1;
+            return -1;
+        }
     }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
-
-}  // namespace
 
 bool RunAsNobody(const std::function<bool()>& body) {
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return false;
-    if (pid == 0)
-        ::_exit(BecomeNobody() && body() ? 0 : 1);
-    return WaitOk(pid);
+    OtherUserProcess child([&] { return body() ? 0 : 1; });
+    return child.Started() && child.Wait() == 0;
 }
 
 NobodyProcess::NobodyProcess(const std::function<bool()>& setup) {
@@ -48,36 +61,29 @@ NobodyProcess::NobodyProcess(const std::function<bool()>& setup) {
         ::close(ready[1]);
         return;
     }
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+    process_ = std::make_unique<OtherUserProcess>([&] {
         ::close(ready[0]);
         ::close(release[1]);
-        const char ok = BecomeNobody() && setup() ? 'y' : 'n';
+        const char ok = setup() ? 'y' : 'n';
         [[maybe_unused]] const ssize_t n = ::write(ready[1], &ok, 1);
         char byte;
         while (::read(release[0], &byte, 1) > 0) {
         }
-        ::_exit(0);
-    }
+        return 0;
+    });
     ::close(ready[1]);
     ::close(release[0]);
-    if (pid < 0) {
-        ::close(ready[0]);
-        ::close(release[1]);
-        return;
-    }
-    pid_ = pid;
     release_ = release[1];
     char answer = 'n';
-    ready_ = ::read(ready[0], &answer, 1) == 1 && answer == 'y';
+    ready_ = process_->Started() && ::read(ready[0], &answer, 1) == 1 && answer == 'y';
     ::close(ready[0]);
 }
 
 NobodyProcess::~NobodyProcess() {
     if (release_ >= 0)
         ::close(release_);
-    if (pid_ > 0)
-        WaitOk(pid_);
+    if (process_)
+        process_->Wait();
 }
 
 SharedTempDir::SharedTempDir() {

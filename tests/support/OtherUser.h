@@ -1,18 +1,44 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace tvxtest {
 
-// Runs body in a child process that has given up the test's user for the
-// user "nobody" (setgid, setgroups, setuid; the tests run as root), as
-// another user on the same machine would. True when the child could become
-// nobody and body returned true. body runs after fork: it should do only
-// plain system calls.
+// The second user of the tests that play an attacker on the same machine.
+constexpr uint32_t kOtherUser = 65534;   // nobody
+constexpr uint32_t kOtherGroup = 65534;  // nogroup
+
+// A child process that drops to the other user and runs body, exiting with
+// its result. Start it while the test process runs no threads of its own, or
+// keep body to system calls (no allocation): only the forking thread lives on
+// in the child. The child ends with the test process.
+class OtherUserProcess {
+  public:
+    explicit OtherUserProcess(std::function<int()> body);
+    // Kills and reaps a child that still runs.
+    ~OtherUserProcess();
+    OtherUserProcess(const OtherUserProcess&) = delete;
+    OtherUserProcess& operator=(const OtherUserProcess&) = delete;
+
+    bool Started() const { return pid_ > 0; }
+    // The child's exit status once it ended (-1 when it was killed or never
+    // ran); 125 means it could not become the other user.
+    int Wait();
+
+  private:
+    pid_t pid_ = -1;
+};
+
+// Runs body as the other user in a child process and waits for it: true
+// when the child became the other user and body returned true.
 bool RunAsNobody(const std::function<bool()>& body);
 
-// A process of nobody's that runs setup and then stays alive until the
+// A process of the other user that runs setup and then stays alive until the
 // object goes away (for holding a lock or an open file while the test acts).
 class NobodyProcess {
   public:
@@ -21,18 +47,18 @@ class NobodyProcess {
     NobodyProcess(const NobodyProcess&) = delete;
     NobodyProcess& operator=(const NobodyProcess&) = delete;
 
-    // True once setup ran and returned true as nobody.
+    // True once setup ran and returned true as the other user.
     bool Ready() const { return ready_; }
 
   private:
-    int pid_ = -1;
     int release_ = -1;  // closing it lets the child end
     bool ready_ = false;
+    std::unique_ptr<OtherUserProcess> process_;
 };
 
 // A folder every user may write into, sticky like /tmp (mode 1777), made
-// directly below /tmp so that nobody can reach it; removed with everything in
-// it when the object goes away. Path() ends in "/".
+// directly below /tmp so that the other user can reach it; removed with
+// everything in it when the object goes away. Path() ends in "/".
 class SharedTempDir {
   public:
     SharedTempDir();
