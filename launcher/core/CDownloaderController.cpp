@@ -11,7 +11,6 @@
 #include "launcher/core/Format.h"
 #include "launcher/core/InstallerLaunch.h"
 #include "launcher/core/SkinPackage.h"
-#include "platform/Paths.h"
 
 namespace launcher {
 namespace {
@@ -225,9 +224,8 @@ void CDownloaderController::OnSizeCheckComplete() {
 }
 
 void CDownloaderController::OnSkin(const void* data, int64_t length) {
-    const std::string temp =
-        config_.tempFolder.empty() ? platform::TempFolder() : config_.tempFolder;
-    const UnpackedSkin skin = UnpackSkinPackage(data, length, temp, config_.gameId);
+    // An empty folder stands for the process's private temporary folder.
+    const UnpackedSkin skin = UnpackSkinPackage(data, length, config_.tempFolder, config_.gameId);
     view_.ApplySkin(skin);
     // The agreement panel lies below the visible area: checked, so start is
     // never refused for it.

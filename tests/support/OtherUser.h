@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <string>
 
 namespace tvxtest {
 
@@ -30,6 +32,44 @@ class OtherUserProcess {
 
   private:
     pid_t pid_ = -1;
+};
+
+// Runs body as the other user in a child process and waits for it: true
+// when the child became the other user and body returned true.
+bool RunAsNobody(const std::function<bool()>& body);
+
+// A process of the other user that runs setup and then stays alive until the
+// object goes away (for holding a lock or an open file while the test acts).
+class NobodyProcess {
+  public:
+    explicit NobodyProcess(const std::function<bool()>& setup);
+    ~NobodyProcess();
+    NobodyProcess(const NobodyProcess&) = delete;
+    NobodyProcess& operator=(const NobodyProcess&) = delete;
+
+    // True once setup ran and returned true as the other user.
+    bool Ready() const { return ready_; }
+
+  private:
+    int release_ = -1;  // closing it lets the child end
+    bool ready_ = false;
+    std::unique_ptr<OtherUserProcess> process_;
+};
+
+// A folder every user may write into, sticky like /tmp (mode 1777), made
+// directly below /tmp so that the other user can reach it; removed with
+// everything in it when the object goes away. Path() ends in "/".
+class SharedTempDir {
+  public:
+    SharedTempDir();
+    ~SharedTempDir();
+    SharedTempDir(const SharedTempDir&) = delete;
+    SharedTempDir& operator=(const SharedTempDir&) = delete;
+
+    const std::string& Path() const { return path_; }
+
+  private:
+    std::string path_;
 };
 
 }  // namespace tvxtest
