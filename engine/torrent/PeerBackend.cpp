@@ -30,7 +30,7 @@ constexpr long kTickMs = 500;
 // at once are too slow: the server sends what they have too, up to the
 // downlink. Measured on the engine's own downlink, never on the server's
 // rate, which is low exactly when the server is busy.
-constexpr double kSlowPeersShare = 0.5;
+constexpr double kSlowPeersShare = 0.3;
 
 std::string MiB(int64_t bytes) {
     char text[32];
@@ -59,10 +59,9 @@ lt::settings_pack SessionSettings(const PeerSettings& s) {
     // fraction of what TCP does on a local network, at a high cost in CPU.
     pack.set_bool(lt::settings_pack::enable_outgoing_utp, false);
     pack.set_bool(lt::settings_pack::enable_incoming_utp, false);
-    // An adaptive limit starts low and is lifted by its first probe.
+    // An adaptive limit starts with a probe: no limit.
     pack.set_int(lt::settings_pack::upload_rate_limit,
-                 s.adaptiveUpload ? static_cast<int>(UploadLimit::kFloor)
-                                  : static_cast<int>(s.uploadLimit));
+                 s.adaptiveUpload ? 0 : static_cast<int>(s.uploadLimit));
     pack.set_int(lt::settings_pack::download_rate_limit, static_cast<int>(s.downloadLimit));
     return pack;
 }
@@ -339,7 +338,13 @@ void PeerBackend::Tick() {
         fromServer += entry.owner->ServerRate();
     }
     downlinkPeak_ = std::max(downlinkPeak_, fromPeers + fromServer);
-    topUp_ = static_cast<double>(fromPeers) < kSlowPeersShare * static_cast<double>(downlinkPeak_);
+    const bool topUp =
+        static_cast<double>(fromPeers) < kSlowPeersShare * static_cast<double>(downlinkPeak_);
+    if (topUp != topUp_)
+        log_(topUp ? "peers give " + MiB(fromPeers) + "/s of a downlink of " + MiB(downlinkPeak_) +
+                         "/s: the server tops up"
+                   : "peers give " + MiB(fromPeers) + "/s: the server sends only what they lack");
+    topUp_ = topUp;
     for (auto& [hash, entry] : torrents_)
         if (entry.owner)
             entry.owner->Tick(topUp_);

@@ -110,7 +110,7 @@ class PeerBackend final : public jobs::ITransferBackend, private platform::IFdHa
     UploadLimit uploadLimit_;
     int sentBytesMetric_ = -1;
     int64_t sentBytes_[2] = {-1, -1};  // at the last two session stats
-    int64_t appliedUploadLimit_ = -1;
+    int64_t appliedUploadLimit_ = 0;
     std::vector<lt::alert*> alerts_;
 };
 

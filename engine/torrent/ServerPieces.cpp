@@ -13,7 +13,7 @@ constexpr std::size_t kRequests = 3;
 // The longest run of pieces one request asks for: long enough that a request's
 // round trip is small beside it, short enough that a request rarely fetches
 // what a peer meanwhile sent.
-constexpr int64_t kRunBytes = 4 << 20;
+constexpr int64_t kRunBytes = 2 << 20;
 // Server copies of a piece that may fail their check before only peers are
 // asked for it.
 constexpr uint8_t kServerAttempts = 2;
@@ -97,6 +97,16 @@ void ServerPieces::Update(View view) {
     for (int i = 0; i < pieces_; ++i)
         if (handed_[i] && view_.have.size() > i && view_.have[lt::piece_index_t{i}])
             handed_[i] = false;
+    // A request whose pieces peers have meanwhile delivered ends early: the
+    // server's bytes are the scarce ones.
+    std::erase_if(runs_, [this](const std::unique_ptr<Run>& run) {
+        for (int i = run->Next(); i <= run->Last(); ++i)
+            if (view_.have.size() <= i || !view_.have[lt::piece_index_t{i}])
+                return false;
+        for (int i = run->Next(); i <= run->Last(); ++i)
+            inFlight_[i] = false;
+        return true;
+    });
     Refill();
 }
 

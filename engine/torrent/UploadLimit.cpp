@@ -7,6 +7,12 @@ namespace engine::torrent {
 int64_t UploadLimit::OnSample(int64_t bytesPerSecond, Clock::time_point now) {
     peak_ = std::max(peak_, bytesPerSecond);
     if (probing_) {
+        if (!probeStarted_) {
+            if (bytesPerSecond < kFloor)
+                return 0;
+            probeStarted_ = true;
+            probeEnds_ = now + kProbeTime;
+        }
         if (now < probeEnds_)
             return 0;
         probing_ = false;

@@ -10,7 +10,7 @@ namespace engine::torrent {
 // the player's other traffic) never queue behind them.
 //
 // The uplink's rate is what uploads reached with no limit at all. That is
-// measured in short probes: at first, and again whenever the uploads press
+// measured in short probes: from the first upload on, and again whenever the uploads press
 // against the limit, less often while probes find nothing more. Between
 // probes the limit is a share of the highest rate seen.
 class UploadLimit {
@@ -22,7 +22,7 @@ class UploadLimit {
     // The limit never goes below this, whatever was measured (bytes/s).
     static constexpr int64_t kFloor = 128 << 10;
     static constexpr auto kProbeTime = std::chrono::seconds(2);
-    static constexpr auto kFirstInterval = std::chrono::seconds(5);
+    static constexpr auto kFirstInterval = std::chrono::seconds(3);
     static constexpr auto kLongestInterval = std::chrono::seconds(60);
 
     // One measurement of what went up (bytes per second over the last
@@ -33,7 +33,9 @@ class UploadLimit {
     int64_t MeasuredUplink() const { return peak_; }
 
   private:
-    bool probing_ = false;
+    // The first probe runs from the first real upload on.
+    bool probing_ = true;
+    bool probeStarted_ = false;
     int64_t peak_ = 0;
     int64_t peakBeforeProbe_ = 0;
     int64_t limit_ = kFloor;
