@@ -10,8 +10,13 @@
 namespace engine::http {
 
 CurlRangeFetch::CurlRangeFetch(CurlBackend& backend, std::string url, int64_t first, int64_t last,
-                               IRangeListener& listener)
-    : backend_(backend), url_(std::move(url)), first_(first), last_(last), listener_(listener) {}
+                               int64_t maxBytesPerSecond, IRangeListener& listener)
+    : backend_(backend),
+      url_(std::move(url)),
+      first_(first),
+      last_(last),
+      maxBytesPerSecond_(maxBytesPerSecond),
+      listener_(listener) {}
 
 CurlRangeFetch::~CurlRangeFetch() {
     if (inMulti_)
@@ -35,6 +40,9 @@ bool CurlRangeFetch::Start() {
     curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &OnHeader);
     curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+    if (maxBytesPerSecond_ > 0)
+        curl_easy_setopt(easy_, CURLOPT_MAX_RECV_SPEED_LARGE,
+                         static_cast<curl_off_t>(maxBytesPerSecond_));
     backend_.Add(easy_);
     inMulti_ = true;
     return true;

@@ -30,8 +30,9 @@ class IRangeListener {
 // file or an error page. Several of these share the backend's connections.
 class CurlRangeFetch final : private ICurlRequest {
   public:
+    // maxBytesPerSecond: 0 for no limit.
     CurlRangeFetch(CurlBackend& backend, std::string url, int64_t first, int64_t last,
-                   IRangeListener& listener);
+                   int64_t maxBytesPerSecond, IRangeListener& listener);
     ~CurlRangeFetch();
     CurlRangeFetch(const CurlRangeFetch&) = delete;
     CurlRangeFetch& operator=(const CurlRangeFetch&) = delete;
@@ -48,6 +49,7 @@ class CurlRangeFetch final : private ICurlRequest {
     const std::string url_;
     const int64_t first_;
     const int64_t last_;
+    const int64_t maxBytesPerSecond_;
     IRangeListener& listener_;
     CURL* easy_ = nullptr;
     bool inMulti_ = false;

@@ -159,7 +159,7 @@ void PeerBackend::TransferLive(bool live) {
             const int64_t all = sessionFromPeers_ + sessionFromServer_;
             log_("peer-assisted downloads: " + MiB(sessionFromPeers_) + " from peers (" +
                  std::to_string(sessionFromPeers_ * 100 / all) + " %), " +
-                 MiB(sessionFromServer_) + " from the content server; sharing paused");
+                 MiB(sessionFromServer_) + " from web seeds; sharing paused");
         } else {
             log_("nothing downloads: sharing paused");
         }
@@ -291,7 +291,7 @@ void PeerBackend::HandleAlert(lt::alert* alert) {
         // next tick.
         if (a->state == lt::torrent_status::downloading)
             if (PeerTransfer* owner = OwnerOf(a->handle))
-                owner->Tick(topUp_);
+                owner->Tick(topUp_, RequestRateLimit());
         return;
     }
     if (auto* a = lt::alert_cast<lt::session_stats_alert>(alert)) {
@@ -347,7 +347,16 @@ void PeerBackend::Tick() {
     topUp_ = topUp;
     for (auto& [hash, entry] : torrents_)
         if (entry.owner)
-            entry.owner->Tick(topUp_);
+            entry.owner->Tick(topUp_, RequestRateLimit());
+}
+
+int64_t PeerBackend::RequestRateLimit() const {
+    if (settings_.downloadLimit == 0)
+        return 0;
+    // The server's requests keep to the download limit together, as far as
+    // the live downloads may all have theirs in flight.
+    const int64_t requests = std::max(1, live_) * static_cast<int64_t>(ServerPieces::kRequests);
+    return std::max<int64_t>(1024, settings_.downloadLimit / requests);
 }
 
 void PeerBackend::AdaptUploadLimit(const lt::session_stats_alert& stats) {

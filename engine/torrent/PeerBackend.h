@@ -23,8 +23,9 @@ namespace engine::torrent {
 class PeerTransfer;
 
 // Peer-assisted downloads: a file whose torrent metadata the content server
-// offers is fetched through one libtorrent session, with the file's mirrors as
-// web seeds and peers from the tracker and local discovery; any other file
+// offers is fetched through one libtorrent session, with pieces from peers
+// (tracker and local discovery) and from the file's mirrors (ServerPieces),
+// which libtorrent checks alike; any other file
 // goes over HTTP as before. libtorrent's alerts are drained in the engine's
 // loop when its notify callback says there are some, never by polling.
 //
@@ -78,6 +79,7 @@ class PeerBackend final : public jobs::ITransferBackend, private platform::IFdHa
     void OnFdReady(uint32_t events) override;
     void DrainAlerts();
     void Tick();
+    int64_t RequestRateLimit() const;
     void AdaptUploadLimit(const lt::session_stats_alert& stats);
     void HandleAlert(lt::alert* alert);
     PeerTransfer* OwnerOf(const lt::torrent_handle& handle);

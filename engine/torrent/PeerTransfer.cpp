@@ -211,7 +211,7 @@ void PeerTransfer::Measure() {
     serverBytes_[1] = now;
 }
 
-void PeerTransfer::Tick(bool topUp) {
+void PeerTransfer::Tick(bool topUp, int64_t requestRateLimit) {
     if (state_ != State::Torrent || !server_)
         return;
     const lt::torrent_status status = handle_.status(lt::torrent_handle::query_pieces);
@@ -225,6 +225,7 @@ void PeerTransfer::Tick(bool topUp) {
         if (p.requested + p.writing + p.finished > 0)
             view.peersSending[static_cast<std::size_t>(static_cast<int>(p.piece_index))] = true;
     view.topUp = topUp;
+    view.requestRateLimit = requestRateLimit;
     server_->Update(std::move(view));
 }
 
@@ -236,7 +237,7 @@ void PeerTransfer::OnTorrentFinished() {
     server_.reset();  // ends requests still under way
     backend_.CountBytes(payload_, fromServer);
     backend_.Log(Name() + ": complete, " + MiB(payload_) + " from peers, " + MiB(fromServer) +
-                 " from the content server");
+                 " from web seeds");
     backend_.MarkPeerWritten(request_.path, false);
     done_ = request_.expectedSize >= 0 ? request_.expectedSize : done_;
     Finish(jobs::TransferOutcome::Done);

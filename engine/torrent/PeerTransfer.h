@@ -55,7 +55,8 @@ class PeerTransfer final : public jobs::ITransfer,
     // keeps the server as busy as the torrent needs (topUp: peers are too
     // slow for the downlink, the server may send what they have too).
     void Measure();
-    void Tick(bool topUp);
+    // requestRateLimit: bytes per second for each server request, 0 for none.
+    void Tick(bool topUp, int64_t requestRateLimit);
 
   private:
     enum class State { Metadata, Adding, Torrent, Removing, Http, Over };

@@ -7,9 +7,6 @@
 namespace engine::torrent {
 namespace {
 
-// Requests in flight per torrent: enough that the gap between one range and
-// the next on a connection never leaves the pipe idle.
-constexpr std::size_t kRequests = 3;
 // The longest run of pieces one request asks for: long enough that a request's
 // round trip is small beside it, short enough that a request rarely fetches
 // what a peer meanwhile sent.
@@ -35,6 +32,7 @@ class ServerPieces::Run final : private http::IRangeListener {
                             files.piece_size(lt::piece_index_t{last_}) - 1;
         buffer_.reserve(static_cast<std::size_t>(files.piece_size(lt::piece_index_t{first_})));
         fetch_ = std::make_unique<http::CurlRangeFetch>(owner_.http_, url, begin, end,
+                                                        owner_.view_.requestRateLimit,
                                                         static_cast<http::IRangeListener&>(*this));
         return fetch_->Start();
     }

@@ -30,12 +30,19 @@ class ServerPieces {
   public:
     using LogFunction = std::function<void(std::string_view)>;
 
+    // Requests in flight per torrent: enough that the gap between one range
+    // and the next on a connection never leaves the pipe idle.
+    static constexpr std::size_t kRequests = 3;
+
     // What libtorrent says of the torrent, refreshed twice a second.
     struct View {
         lt::typed_bitfield<lt::piece_index_t> have;
         std::vector<int> availability;    // by piece: connected peers that have it
         std::vector<bool> peersSending;   // by piece: in libtorrent's download queue
         bool topUp = false;
+        // Bytes per second for each request, 0 for no limit: the engine's
+        // download limit shared among the requests it may have.
+        int64_t requestRateLimit = 0;
     };
 
     ServerPieces(http::CurlBackend& http, std::vector<std::string> mirrors,

@@ -387,7 +387,7 @@ TEST_F(PeerAssistTest, ALoneEngineAsksTheServerAtOnceWithSeveralRangesInFlight) 
     }
     EXPECT_GE(most, 2) << "requests in flight at most";
     ExpectCompleted(client, nginx, dest.Path(), files);
-    EXPECT_NE(since.Text().find("lone.bin: complete, 0.0 MiB from peers, 8.0 MiB from the content server"),
+    EXPECT_NE(since.Text().find("lone.bin: complete, 0.0 MiB from peers, 8.0 MiB from web seeds"),
               std::string::npos)
         << since.Text();
 }
