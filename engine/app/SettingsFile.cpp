@@ -71,15 +71,15 @@ torrent::PeerSettings LoadPeerSettings(const std::string& folder,
         } else if (key == "upload_limit_kib" && ReadNumber(text, kMaxKib, value)) {
             settings.adaptiveUpload = false;
             settings.uploadLimit = static_cast<uint32_t>(value * 1024);
-        }
-        else if (key == "download_limit_kib" && ReadNumber(text, kMaxKib, value))
+        } else if (key == "download_limit_kib" && ReadNumber(text, kMaxKib, value)) {
             settings.downloadLimit = static_cast<uint32_t>(value * 1024);
-        else if (key == "peer_port" && ReadNumber(text, 65535, value))
+        } else if (key == "peer_port" && ReadNumber(text, 65535, value)) {
             settings.listenPort = static_cast<uint16_t>(value);
-        else if (key == "upload_limit_kib" || key == "download_limit_kib" || key == "peer_port")
+        } else if (key == "upload_limit_kib" || key == "download_limit_kib" || key == "peer_port") {
             problems.push_back(where + "bad value \"" + text + "\" for " + key);
-        else
+        } else {
             problems.push_back(where + "unknown setting \"" + key + "\"");
+        }
     }
     return settings;
 }

@@ -107,14 +107,14 @@ size_t CurlRangeFetch::OnHeader(char* data, size_t size, size_t count, void* sel
 
 void CurlRangeFetch::OnAttemptDone(CURLcode result) {
     inMulti_ = false;
-    const bool whole = result == CURLE_OK && checked_ && !badAnswer_ &&
-                       received_ == last_ - first_ + 1;
+    const bool whole =
+        result == CURLE_OK && checked_ && !badAnswer_ && received_ == last_ - first_ + 1;
     std::string problem;
     if (!whole) {
         long status = 0;
         curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
-        problem = stopped_      ? "stopped"
-                  : badAnswer_  ? "status " + std::to_string(status) + " without the range asked for"
+        problem = stopped_     ? "stopped"
+                  : badAnswer_ ? "status " + std::to_string(status) + " without the range asked for"
                   : result != CURLE_OK ? curl_easy_strerror(result)
                                        : "short answer";
         if (result == CURLE_OK && !checked_)

@@ -40,11 +40,11 @@ std::string MiB(int64_t bytes) {
 
 lt::settings_pack SessionSettings(const PeerSettings& s) {
     lt::settings_pack pack;
-    pack.set_int(lt::settings_pack::alert_mask,
-                 static_cast<int>(static_cast<std::uint32_t>(
-                     lt::alert_category::status | lt::alert_category::error |
-                     lt::alert_category::peer | lt::alert_category::storage |
-                     lt::alert_category::stats)));
+    pack.set_int(
+        lt::settings_pack::alert_mask,
+        static_cast<int>(static_cast<std::uint32_t>(
+            lt::alert_category::status | lt::alert_category::error | lt::alert_category::peer |
+            lt::alert_category::storage | lt::alert_category::stats)));
     pack.set_str(lt::settings_pack::listen_interfaces, "0.0.0.0:" + std::to_string(s.listenPort));
     pack.set_str(lt::settings_pack::user_agent, "vrDownload");
     // Peers come from the tracker and the local network only.
@@ -85,10 +85,7 @@ class PeerBackend::TimerWatch final : public platform::IFdHandler {
 
 PeerBackend::PeerBackend(platform::EventLoop& loop, http::CurlBackend& http, PeerSettings settings,
                          LogFunction log)
-    : loop_(loop),
-      http_(http),
-      settings_(std::move(settings)),
-      log_(std::move(log)) {
+    : loop_(loop), http_(http), settings_(std::move(settings)), log_(std::move(log)) {
     sentBytesMetric_ = lt::find_metric_idx("net.sent_bytes");
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     timerFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
@@ -158,8 +155,8 @@ void PeerBackend::TransferLive(bool live) {
         if (sessionFromPeers_ + sessionFromServer_ > 0) {
             const int64_t all = sessionFromPeers_ + sessionFromServer_;
             log_("peer-assisted downloads: " + MiB(sessionFromPeers_) + " from peers (" +
-                 std::to_string(sessionFromPeers_ * 100 / all) + " %), " +
-                 MiB(sessionFromServer_) + " from web seeds; sharing paused");
+                 std::to_string(sessionFromPeers_ * 100 / all) + " %), " + MiB(sessionFromServer_) +
+                 " from web seeds; sharing paused");
         } else {
             log_("nothing downloads: sharing paused");
         }

@@ -75,8 +75,8 @@ class ServerPieces::Run final : private http::IRangeListener {
 };
 
 ServerPieces::ServerPieces(http::CurlBackend& http, std::vector<std::string> mirrors,
-                           std::shared_ptr<const lt::torrent_info> info,
-                           lt::torrent_handle handle, uint32_t seed, LogFunction log)
+                           std::shared_ptr<const lt::torrent_info> info, lt::torrent_handle handle,
+                           uint32_t seed, LogFunction log)
     : http_(http),
       mirrors_(std::move(mirrors)),
       info_(std::move(info)),
@@ -156,7 +156,8 @@ bool ServerPieces::StartRun(bool serverOnly) {
             const int piece = (cursor_ + step) % pieces_;
             if (!Eligible(piece, false))
                 continue;
-            const int available = view_.availability[piece];
+            const int available =
+                piece < static_cast<int>(view_.availability.size()) ? view_.availability[piece] : 0;
             if (first < 0 || available < best) {
                 first = piece;
                 best = available;
@@ -195,7 +196,7 @@ void ServerPieces::OnRunDone(Run* run, bool ok, const std::string& problem) {
         inFlight_[i] = false;
     if (ok) {
         failuresInRow_ = 0;
-    } else if (problem != "stopped") {
+    } else {
         log_("server request for pieces " + std::to_string(run->First()) + "-" +
              std::to_string(run->Last()) + " failed (" + problem + ")");
         ++mirror_;

@@ -37,8 +37,8 @@ class ServerPieces {
     // What libtorrent says of the torrent, refreshed twice a second.
     struct View {
         lt::typed_bitfield<lt::piece_index_t> have;
-        std::vector<int> availability;    // by piece: connected peers that have it
-        std::vector<bool> peersSending;   // by piece: in libtorrent's download queue
+        std::vector<int> availability;   // by piece: connected peers that have it
+        std::vector<bool> peersSending;  // by piece: in libtorrent's download queue
         bool topUp = false;
         // Bytes per second for each request, 0 for no limit: the engine's
         // download limit shared among the requests it may have.
@@ -78,8 +78,8 @@ class ServerPieces {
     LogFunction log_;
     const int pieces_;
     View view_;
-    std::vector<bool> inFlight_;  // by piece: part of a running request
-    std::vector<bool> handed_;    // by piece: given to libtorrent, not yet seen as had
+    std::vector<bool> inFlight_;   // by piece: part of a running request
+    std::vector<bool> handed_;     // by piece: given to libtorrent, not yet seen as had
     std::vector<uint8_t> failed_;  // by piece: hash failures of server copies
     int cursor_;
     std::size_t mirror_ = 0;

@@ -23,7 +23,8 @@ int64_t UploadLimit::OnSample(int64_t bytesPerSecond, Clock::time_point now) {
         else
             interval_ = std::min<Clock::duration>(interval_ * 2, kLongestInterval);
         nextProbe_ = now + interval_;
-        limit_ = std::max<int64_t>(kFloor, static_cast<int64_t>(static_cast<double>(peak_) * kShare));
+        limit_ =
+            std::max<int64_t>(kFloor, static_cast<int64_t>(static_cast<double>(peak_) * kShare));
         return limit_;
     }
     // Uploads that reach the limit may be held back by it rather than by the

@@ -353,10 +353,10 @@ class SilentTracker {
 
 // Requests nginx is answering right now, besides the one that asks.
 int RequestsInFlight(const tvxtest::NginxServer& nginx) {
-    const std::string reply = tvxtest::LoopbackExchange(
-                                  nginx.HttpPort(),
+    const std::string reply =
+        tvxtest::LoopbackExchange(nginx.HttpPort(),
                                   "GET /status HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
-                                  .bytes;
+            .bytes;
     const std::size_t at = reply.find("Writing: ");
     return at == std::string::npos ? -1 : std::atoi(reply.c_str() + at + 9) - 1;
 }
