@@ -47,7 +47,7 @@ TEST(UploadLimitTest, ProbesBackOffWhileTheyFindNothingNew) {
     EXPECT_GE(u.probes, 5);
     EXPECT_LE(u.probes, 16);
     // Most of the time the limit holds, never above the uplink.
-    EXPECT_EQ(u.applied == 0 || u.applied < kUplink, true);
+    EXPECT_TRUE(u.applied == 0 || u.applied < kUplink);
 }
 
 TEST(UploadLimitTest, NoProbeWhileUploadsStayBelowTheLimit) {
