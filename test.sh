@@ -37,5 +37,5 @@ cmake --build build/fuzz -j "$jobs" --target tvx_fuzz
 tests/fuzz/run.sh build/fuzz 10
 
 # The Debian package: built as a release without tests, installed with
-# apt-get, run against the demo server, and removed again.
+# apt-get on a clean Debian root, and run there against the demo server.
 tools/package/package-test.sh --build build/package

@@ -53,9 +53,9 @@ std::string TempFolder() {
     return folder.empty() ? std::string("/tmp/") : folder;
 }
 
-std::string RuntimeFolder() {
-    std::string folder = FromEnv("XDG_RUNTIME_DIR");
-    return folder.empty() ? std::string("/tmp/") : folder;
+std::string CurrentFolder() {
+    char buffer[4096];
+    return getcwd(buffer, sizeof buffer) ? WithTrailingSlash(buffer) : std::string();
 }
 
 std::string ExecutablePath() {

@@ -15,8 +15,8 @@ std::string ConfigFolder();
 std::string HomeFolder();
 // $TMPDIR, else /tmp/.
 std::string TempFolder();
-// Per-user runtime folder: $XDG_RUNTIME_DIR, else /tmp/.
-std::string RuntimeFolder();
+// The current folder of the process.
+std::string CurrentFolder();
 // The folder of the running executable.
 std::string ExecutableFolder();
 // The full path of the running executable.

@@ -16,8 +16,9 @@ packages=(
   nginx-light openssl 7zip zip unzip iproute2
   # the data download benchmark compares with curl
   curl
-  # the package and the check of its menu entry
-  dpkg-dev desktop-file-utils
+  # the package, the check of its menu entry, and the clean Debian root the
+  # package test installs it on
+  dpkg-dev desktop-file-utils debootstrap
   # the stand-in local engine downloads over libcurl, and with peers over
   # libtorrent; the demo server and the swarm bench run a BitTorrent tracker
   libcurl4-openssl-dev libtorrent-rasterbar-dev opentracker

@@ -1,8 +1,5 @@
 #include "util/Zip.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <minizip/unzip.h>
@@ -13,6 +10,11 @@
 #include <ctime>
 #include <string>
 #include <vector>
+
+#include "platform/Directory.h"
+#include "platform/FileHandle.h"
+#include "platform/FileSystem.h"
+#include "platform/Paths.h"
 
 namespace {
 
@@ -92,6 +94,7 @@ int ZCALLBACK MemError(voidpf, voidpf) {
 // Fields of the central-directory record the extraction needs besides the
 // public record.
 struct EntryRaw {
+    uint64_t uncompressedSize = 0;  // the whole of it, also past 4 GiB
     uLong flag = 0;
     uLong crc = 0;
     uLong dosDate = 0;
@@ -109,6 +112,10 @@ struct Reader {
     std::vector<char> buffer;  // the 16 KiB write buffer, made on first use
     std::string password;
     std::string base;  // current folder at open time, ends in "/"
+    // What every extraction from this handle may write together, and what
+    // it wrote so far.
+    uint64_t limit = UINT64_MAX;
+    uint64_t written = 0;
 };
 
 Reader* ReaderOf(ZipHandle handle) {
@@ -282,6 +289,7 @@ ZipResult ReadRecord(Reader* r, int index, ZipEntryInfo* info, EntryRaw* raw) {
     info->compressedSize = static_cast<uint32_t>(fi.compressed_size);
     info->uncompressedSize = static_cast<uint32_t>(fi.uncompressed_size);
 
+    raw->uncompressedSize = fi.uncompressed_size;
     raw->flag = fi.flag;
     raw->crc = fi.crc;
     raw->dosDate = fi.dosDate;
@@ -344,113 +352,57 @@ bool HasDotDotStep(std::string_view path) {
     return false;
 }
 
-void MakeOneFolder(const std::string& path) {
-    if (!path.empty())
-        ::mkdir(path.c_str(), 0777);  // failures are not reported
-}
-
-// Create every missing folder of path (placed below base when base is given).
+// Create every missing folder of path (placed below base when base is given);
+// failures are not reported.
 void CreateFolders(const std::string& base, const std::string& path) {
-    if (!base.empty()) {
-        struct stat st {};
-        if (::stat(base.c_str(), &st) != 0)
-            CreateFolders(std::string(), base);
-    }
-    std::string full = base + path;
-    while (full.size() > 1 && full.back() == '/')
-        full.pop_back();
-    for (std::size_t i = 1; i < full.size(); ++i)
-        if (full[i] == '/' && full[i - 1] != '/')
-            MakeOneFolder(full.substr(0, i));
-    MakeOneFolder(full);
+    if (!base.empty() && !platform::IsDirectory(base))
+        platform::MakeDirectoryPath(base, 0777);
+    platform::MakeDirectoryPath(base + path, 0777);
 }
 
-// Create the destination file, replacing an existing one, with the entry's
-// permissions; an existing read-only file (no owner write bit) cannot be
-// replaced. -1 on failure.
-int CreateDestination(const std::string& path, uint32_t mode) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode))
-            return -1;
-        if (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
-            return -1;
-        if (::unlink(path.c_str()) != 0)
-            return -1;
-    }
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                  static_cast<mode_t>(mode));
+// A file time (100 ns steps since 1601) as nanoseconds since 1970.
+int64_t UnixNanoseconds(uint64_t fileTime) {
+    return (static_cast<int64_t>(fileTime) - 116444736000000000LL) * 100;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-timespec ToTimespec(uint64_t fileTime) {
-    const int64_t since1970 = static_cast<int64_t>(fileTime) - 116444736000000000LL;
-    int64_t seconds = since1970 / 10000000LL;
-    int64_t rest = since1970 % 10000000LL;
-    if (rest < 0) {
-        rest += 10000000LL;
-        --seconds;
-    }
-    timespec ts{};
-    ts.tv_sec = static_cast<time_t>(seconds);
-    ts.tv_nsec = static_cast<long>(rest * 100);
-    return ts;
-}
-
-// Steps 3 to 5 of Extract entry for a file entry.
+// Steps 3 to 5 of Extract entry for a file entry: name in folder. A file
+// cut short by a cap is removed again, so that a bomb leaves nothing behind.
 ZipResult ExtractFile(Reader* r, int index, const ZipEntryInfo& info, const EntryRaw& raw,
-                      const std::string& full) {
-    const int fd = CreateDestination(full, info.mode);
-    if (fd < 0)
+                      const platform::Directory& folder, const std::string& name) {
+    // An entry that says it is larger than what is left of the cap is
+    // refused before a byte is written.
+    if (raw.uncompressedSize > r->limit - r->written)
+        return kZipWrite;
+    platform::FileHandle file = folder.CreateFile(name, info.mode);
+    if (!file.IsValid())
         return kZipNoFile;
 
     const bool encrypted = (raw.flag & 1) != 0;
     if (encrypted) {
         // Check the password against the encryption header before decrypting.
         int method = 0, level = 0;
-        if (unzOpenCurrentFile2(r->archive, &method, &level, 1) != UNZ_OK) {
-            ::close(fd);
+        if (unzOpenCurrentFile2(r->archive, &method, &level, 1) != UNZ_OK)
             return kZipCorrupt;
-        }
         const ZPOS64_T at = unzGetCurrentFileZStreamPos64(r->archive);
         unzCloseCurrentFile(r->archive);
-        if (at + 12 > r->stream.size) {
-            ::close(fd);
+        if (at + 12 > r->stream.size)
             return kZipFlate;
-        }
         const uint8_t check = (raw.flag & 8) ? static_cast<uint8_t>((raw.dosDate >> 8) & 0xFF)
                                              : static_cast<uint8_t>((raw.crc >> 24) & 0xFF);
-        if (!PasswordMatches(r->password, r->stream.data + at, check)) {
-            ::close(fd);
+        if (!PasswordMatches(r->password, r->stream.data + at, check))
             return kZipPassword;
-        }
     }
     // Debian's minizip is built without decryption (NOUNCRYPT): a password it
     // is given makes it refuse the entry, so an encrypted entry whose header
     // check passed still cannot be read.
-    if (unzOpenCurrentFilePassword(r->archive, encrypted ? r->password.c_str() : nullptr) !=
-        UNZ_OK) {
-        ::close(fd);
+    if (unzOpenCurrentFilePassword(r->archive, encrypted ? r->password.c_str() : nullptr) != UNZ_OK)
         return encrypted ? kZipPassword : kZipCorrupt;
-    }
     r->openIndex = index;
     if (r->buffer.empty())
         r->buffer.resize(kWriteBufferSize);
 
     ZipResult code = kZipOk;
+    uint64_t entryBytes = 0;
     for (;;) {
         const int n = unzReadCurrentFile(r->archive, r->buffer.data(),
                                          static_cast<unsigned>(r->buffer.size()));
@@ -463,10 +415,23 @@ ZipResult ExtractFile(Reader* r, int index, const ZipEntryInfo& info, const Entr
                 code = kZipFlate;
             break;
         }
-        if (!WriteAll(fd, r->buffer.data(), static_cast<std::size_t>(n))) {
+        // An entry that inflates past the size it declared is lying (a
+        // compression bomb): it is stopped there. The cap of the whole
+        // archive holds all the same.
+        entryBytes += static_cast<uint64_t>(n);
+        if (entryBytes > raw.uncompressedSize) {
+            code = kZipFlate;
+            break;
+        }
+        if (static_cast<uint64_t>(n) > r->limit - r->written) {
             code = kZipWrite;
             break;
         }
+        if (!file.Write(r->buffer.data(), static_cast<size_t>(n))) {
+            code = kZipWrite;
+            break;
+        }
+        r->written += static_cast<uint64_t>(n);
     }
     const int closed = unzCloseCurrentFile(r->archive);
     r->openIndex = -1;
@@ -474,11 +439,23 @@ ZipResult ExtractFile(Reader* r, int index, const ZipEntryInfo& info, const Entr
         code = encrypted ? kZipPassword : kZipFlate;
     if (code == kZipOk) {
         // Linux keeps no creation time: last access and last write are set.
-        const timespec times[2] = {ToTimespec(info.lastAccessTime), ToTimespec(info.lastWriteTime)};
-        ::utimensat(AT_FDCWD, full.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        file.SetTimes(UnixNanoseconds(info.lastAccessTime), UnixNanoseconds(info.lastWriteTime));
     }
-    ::close(fd);
+    if (!file.Close() && code == kZipOk)
+        code = kZipWrite;
+    if (code == kZipFlate || code == kZipWrite)
+        folder.Remove(name);
     return code;
+}
+
+// The entry, its record and minizip standing on it, for an extraction.
+ZipResult PrepareExtraction(Reader* r, int index, ZipEntryInfo& info, EntryRaw& raw) {
+    const ZipResult code = GetEntry(r, index, &info, &raw);
+    if (code != kZipOk)
+        return code;
+    if (!MoveTo(r, index))  // a cached record leaves minizip where it stands
+        return kZipCorrupt;
+    return kZipOk;
 }
 
 }  // namespace
@@ -534,12 +511,7 @@ ZipHandle ZipOpenMemory(const void* data, uint32_t length, const char* password)
     reader->stream.size = length;
     if (password)
         reader->password = password;
-    char cwd[4096];
-    if (::getcwd(cwd, sizeof cwd)) {
-        reader->base = cwd;
-        if (reader->base.empty() || reader->base.back() != '/')
-            reader->base += '/';
-    }
+    reader->base = platform::CurrentFolder();
     zlib_filefunc64_def functions{};
     functions.zopen64_file = MemOpen;
     functions.zread_file = MemRead;
@@ -602,11 +574,8 @@ ZipResult ZipExtractEntry(ZipHandle handle, int index, const char* destination) 
         return Done(kZipArgs);
     ZipEntryInfo info;
     EntryRaw raw;
-    const ZipResult code = GetEntry(r, index, &info, &raw);
-    if (code != kZipOk)
+    if (const ZipResult code = PrepareExtraction(r, index, info, raw); code != kZipOk)
         return Done(code);
-    if (!MoveTo(r, index))  // a cached record leaves minizip where it stands
-        return Done(kZipCorrupt);
 
     // A zip slip is refused: the entry's name must stay below the folder it
     // goes to, and the destination must not step out with "..".
@@ -630,7 +599,55 @@ ZipResult ZipExtractEntry(ZipHandle handle, int index, const char* destination) 
         return Done(kZipNoFile);
     if (!folder.empty())
         CreateFolders(base, folder);
-    return Done(ExtractFile(r, index, info, raw, base + folder + name));
+    const std::string folderPath = base + folder;
+    const platform::Directory dir =
+        platform::Directory::Open(folderPath.empty() ? std::string(".") : folderPath);
+    if (!dir.IsValid())
+        return Done(kZipNoFile);
+    return Done(ExtractFile(r, index, info, raw, dir, name));
+}
+
+ZipResult ZipExtractEntryAt(ZipHandle handle, int index, const platform::Directory& folder,
+                            const char* relative) {
+    if (!handle)
+        return Done(kZipArgs);
+    if (handle->kind != kZipReadingHandle)
+        return Done(kZipMode);
+    Reader* r = ReaderOf(handle);
+    CloseOpenData(r);
+    if (!relative || index < 0 || index >= r->entries || !folder.IsValid())
+        return Done(kZipArgs);
+    ZipEntryInfo info;
+    EntryRaw raw;
+    if (const ZipResult code = PrepareExtraction(r, index, info, raw); code != kZipOk)
+        return Done(code);
+    std::string path(relative);
+    for (char& c : path)
+        if (c == '\\')
+            c = '/';
+    if (path.empty() || !ZipIsSafeEntryName(info.name) || !ZipIsSafeEntryName(path))
+        return Done(kZipNoFile);
+    if (info.attributes & kZipAttrDirectory)
+        return Done(folder.Descend(path, true).IsValid() ? kZipOk : kZipNoFile);
+    const std::size_t slash = path.rfind('/');
+    const std::string name = slash == npos ? path : path.substr(slash + 1);
+    if (name.empty())
+        return Done(kZipNoFile);
+    const platform::Directory dir =
+        folder.Descend(slash == npos ? std::string() : path.substr(0, slash), true);
+    if (!dir.IsValid())
+        return Done(kZipNoFile);
+    return Done(ExtractFile(r, index, info, raw, dir, name));
+}
+
+ZipResult ZipSetUnpackLimit(ZipHandle handle, uint64_t bytes) {
+    if (!handle)
+        return Done(kZipArgs);
+    if (handle->kind != kZipReadingHandle)
+        return Done(kZipMode);
+    Reader* r = ReaderOf(handle);
+    r->limit = bytes;
+    return Done(kZipOk);
 }
 
 ZipResult ZipClose(ZipHandle handle) {

@@ -12,6 +12,10 @@
 #include <string>
 #include <string_view>
 
+namespace platform {
+class Directory;
+}
+
 using ZipResult = uint32_t;
 
 // Result codes.
@@ -76,6 +80,20 @@ ZipResult ZipGetEntry(ZipHandle handle, int index, ZipEntryInfo* info);
 // entry's cleaned name is not safe (ZipIsSafeEntryName) or the destination
 // holds a ".." step: a "zip slip" never writes outside the destination.
 ZipResult ZipExtractEntry(ZipHandle handle, int index, const char* destination);
+
+// The same, with the destination a relative path below an open folder:
+// every folder along it is opened (and made, mode 0700, when missing)
+// relative to the one before, and no symbolic link is followed, so that the
+// file lands in folder whatever happens to the paths around it.
+ZipResult ZipExtractEntryAt(ZipHandle handle, int index, const platform::Directory& folder,
+                            const char* relative);
+
+// Caps what every extraction from handle may write together (no cap until
+// set). An entry larger than what is left is refused, and an extraction that
+// would pass the cap is stopped, with 0x400 ("Error writing to file"). An
+// entry that inflates past the uncompressed size it declares is stopped with
+// 0x5000000. Either way the file cut short is removed again.
+ZipResult ZipSetUnpackLimit(ZipHandle handle, uint64_t bytes);
 
 // Closes the archive and frees the handle.
 ZipResult ZipClose(ZipHandle handle);

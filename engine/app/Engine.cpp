@@ -7,6 +7,7 @@
 
 #include "engine/link/EngineMessages.h"
 #include "platform/NetworkState.h"
+#include "platform/PeerOwner.h"
 
 namespace engine::app {
 namespace {
@@ -49,6 +50,16 @@ bool Engine::Start() {
 }
 
 void Engine::OnAccept(int fd) {
+    // Jobs write files with this user's rights and the resume question tells
+    // what exists: only a program of the same user may hand jobs over. The
+    // check comes before anything is read from or written to the socket.
+    const std::optional<platform::UserId> owner = platform::LoopbackPeerOwner(fd);
+    if (!owner || *owner != platform::CurrentUser()) {
+        log_.Write(owner ? "refused a client of another user (uid " + std::to_string(*owner) + ")"
+                         : std::string("refused a client whose user is unknown"));
+        ::close(fd);
+        return;
+    }
     auto client = std::make_unique<Client>();
     client->id = nextClientId_++;
     client->connection = std::make_unique<link::LinkConnection>(loop_, fd, AsHandler());

@@ -29,6 +29,8 @@ EngineLog::~EngineLog() {
 }
 
 void EngineLog::Write(std::string_view text) {
+    if (echo_)
+        std::fprintf(stderr, "vrDownload: %.*s\n", static_cast<int>(text.size()), text.data());
     if (!file_)
         return;
     const std::time_t now = std::time(nullptr);

@@ -18,11 +18,15 @@ class EngineLog {
     EngineLog& operator=(const EngineLog&) = delete;
 
     void Write(std::string_view text);
+    // While set, every line also goes to standard error: until the engine is
+    // ready, its starter reads from there why it could not start.
+    void SetEchoToStandardError(bool echo) { echo_ = echo; }
     const std::string& Path() const { return path_; }
 
   private:
     std::string path_;
     std::FILE* file_ = nullptr;
+    bool echo_ = false;
 };
 
 // <application data>/Brenholt/vrDownloader/, else the executable's folder.

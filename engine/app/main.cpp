@@ -99,6 +99,7 @@ int main() {
     int status = 1;
     {
         engine::app::EngineLog log(engine::app::EngineFolder());
+        log.SetEchoToStandardError(true);
         log.Write(std::string("vrDownload ") + kTvxEngineFileVersion + " starting");
         platform::EventLoop loop;
         engine::http::TrustAnchors anchors;
@@ -120,10 +121,13 @@ int main() {
         settings.port = PortFromEnvironment("TVX_ENGINE_LINK_PORT", settings.port);
         engine::app::Engine engine(loop, backend, log, settings);
         if (loop.IsValid() && http.IsValid() && backend.IsValid() && engine.Start()) {
+            log.SetEchoToStandardError(false);
             SignalReady();
             loop.Run();
             status = 0;
         }
+        // The reason stays the last line on standard error.
+        log.SetEchoToStandardError(false);
         log.Write(status == 0 ? "ended" : "could not start");
     }
     curl_global_cleanup();

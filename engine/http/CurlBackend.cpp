@@ -9,6 +9,23 @@
 #include "engine/http/CurlTransfer.h"
 
 namespace engine::http {
+namespace {
+
+bool IsHttps(const std::string& url) {
+    static constexpr char kScheme[] = "https://";
+    if (url.size() < sizeof kScheme - 1)
+        return false;
+    for (size_t i = 0; i + 1 < sizeof kScheme; ++i) {
+        char c = url[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != kScheme[i])
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 // Watches one of curl's sockets in the loop and hands its readiness to curl.
 class CurlBackend::SocketWatch final : public platform::IFdHandler {
@@ -77,9 +94,12 @@ std::unique_ptr<jobs::ITransfer> CurlBackend::StartSizeProbe(
     return transfer;
 }
 
-void CurlBackend::ApplyCommonOptions(CURL* easy) {
+void CurlBackend::ApplyCommonOptions(CURL* easy, const std::string& url) {
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // What was asked for over TLS is never fetched in the clear: a redirect
+    // from https to http ends the attempt (CURLE_UNSUPPORTED_PROTOCOL).
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, IsHttps(url) ? "https" : "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 20L);
     curl_easy_setopt(easy, CURLOPT_USERAGENT, "vrDownload");

@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <memory>
+#include <string>
 #include <unordered_map>
 
 #include "engine/http/TrustAnchors.h"
@@ -33,10 +34,11 @@ class CurlBackend final : public jobs::ITransferBackend, private platform::IFdHa
                                                     jobs::ITransferListener& listener) override;
 
     // For CurlTransfer: put an easy handle into (or out of) the multi handle
-    // with the options every request shares.
+    // with the options every request shares, the URL among them (the
+    // redirects allowed depend on its scheme).
     void Add(CURL* easy);
     void Remove(CURL* easy);
-    void ApplyCommonOptions(CURL* easy);
+    void ApplyCommonOptions(CURL* easy, const std::string& url);
 
   private:
     class SocketWatch;

@@ -19,9 +19,8 @@ bool CurlFetch::Start() {
     easy_ = curl_easy_init();
     if (!easy_)
         return false;
-    backend_.ApplyCommonOptions(easy_);
+    backend_.ApplyCommonOptions(easy_, url_);
     curl_easy_setopt(easy_, CURLOPT_PRIVATE, static_cast<ICurlRequest*>(this));
-    curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str());
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &OnWrite);
     curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
     backend_.Add(easy_);

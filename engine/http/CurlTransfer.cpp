@@ -52,9 +52,8 @@ bool CurlTransfer::BeginAttempt() {
         }
     }
     curl_easy_reset(easy_);
-    backend_.ApplyCommonOptions(easy_);
+    backend_.ApplyCommonOptions(easy_, request_.mirrors[mirror_]);
     curl_easy_setopt(easy_, CURLOPT_PRIVATE, static_cast<ICurlRequest*>(this));
-    curl_easy_setopt(easy_, CURLOPT_URL, request_.mirrors[mirror_].c_str());
     curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &OnHeader);
     curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
     if (kind_ == Kind::SizeProbe) {

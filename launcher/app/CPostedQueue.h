@@ -1,26 +1,26 @@
 #pragma once
 
 // The terminal view's message queue: posts from any thread land here and
-// wake the view's poll through an eventfd, so the view sleeps until either
-// input or a message arrives.
+// raise a wake-up signal the view waits on beside its input, so the view
+// sleeps until either input or a message arrives.
 
 #include <mutex>
 #include <vector>
 
 #include "platform/MessageTarget.h"
+#include "platform/WakeSignal.h"
 
 namespace launcher {
 
 class CPostedQueue {
   public:
-    CPostedQueue();
-    ~CPostedQueue();
+    CPostedQueue() = default;
     CPostedQueue(const CPostedQueue&) = delete;
     CPostedQueue& operator=(const CPostedQueue&) = delete;
 
-    bool IsValid() const { return fd_ >= 0; }
+    bool IsValid() const { return wake_.IsValid(); }
     // Readable while messages wait.
-    int Fd() const { return fd_; }
+    int Fd() const { return wake_.Handle(); }
 
     // Thread-safe.
     void Post(const platform::PostedMessage& message);
@@ -28,7 +28,7 @@ class CPostedQueue {
     std::vector<platform::PostedMessage> TakeAll();
 
   private:
-    int fd_ = -1;
+    platform::WakeSignal wake_;
     std::mutex mutex_;
     std::vector<platform::PostedMessage> queue_;
 };

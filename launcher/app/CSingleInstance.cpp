@@ -1,10 +1,10 @@
 #include "launcher/app/CSingleInstance.h"
 
-#include <unistd.h>
-
 #include <QLocalSocket>
 
 #include "launcher/core/InstanceName.h"
+#include "platform/PrivateFolder.h"
+#include "platform/User.h"
 
 namespace launcher {
 namespace {
@@ -16,15 +16,19 @@ constexpr qint64 kMaxRequest = 64;
 }  // namespace
 
 CSingleInstance::CSingleInstance(const std::string& name, const std::string& runtimeFolder) {
-    const std::string key = InstanceKey(name, static_cast<unsigned>(getuid()));
-    lockPath_ = InstanceLockPath(runtimeFolder, key);
-    socketPath_ = InstanceSocketPath(runtimeFolder, key);
+    // Without a private folder there is no safe place for either: the
+    // launcher then goes on as if it were alone.
+    if (!runtimeFolder.empty() && platform::IsPrivateFolder(runtimeFolder)) {
+        const std::string key = InstanceKey(name, platform::CurrentUserId());
+        lockPath_ = InstanceLockPath(runtimeFolder, key);
+        socketPath_ = InstanceSocketPath(runtimeFolder, key);
+    }
     connect(&server_, &QLocalServer::newConnection, this, &CSingleInstance::OnNewConnection);
 }
 
 LockResult CSingleInstance::Claim() {
     const LockResult result = lock_.Acquire(lockPath_);
-    if (result != LockResult::kAcquired)
+    if (result != LockResult::kAcquired || socketPath_.empty())
         return result;
     // Holding the lock, any socket file left is a dead launcher's.
     const QString path = QString::fromUtf8(socketPath_.c_str());
@@ -35,6 +39,8 @@ LockResult CSingleInstance::Claim() {
 }
 
 bool CSingleInstance::AskFirstToActivate(int timeoutMs) const {
+    if (socketPath_.empty())
+        return false;
     QLocalSocket socket;
     socket.connectToServer(QString::fromUtf8(socketPath_.c_str()));
     if (!socket.waitForConnected(timeoutMs))

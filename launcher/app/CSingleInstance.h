@@ -17,8 +17,9 @@ namespace launcher {
 class CSingleInstance : public QObject {
     Q_OBJECT
   public:
-    // name: the single-instance name; runtimeFolder holds the lock file and
-    // the socket.
+    // name: the single-instance name; runtimeFolder, a private folder of the
+    // user's own, holds the lock file and the socket (with any other folder
+    // the claim fails and the launcher goes on alone).
     CSingleInstance(const std::string& name, const std::string& runtimeFolder);
 
     // Takes the lock. When acquired, also listens for later launchers.

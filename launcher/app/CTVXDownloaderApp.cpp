@@ -4,7 +4,7 @@
 
 #include "launcher/app/CSingleInstance.h"
 #include "launcher/core/InstanceName.h"
-#include "platform/Paths.h"
+#include "platform/PrivateFolder.h"
 #include "tvx/BuiltinConfig.h"
 
 namespace launcher {
@@ -21,7 +21,7 @@ int CTVXDownloaderApp::Run() {
     QCoreApplication::setOrganizationName(QString::fromUtf8(kOrganisationName));
 
     const std::string runtime =
-        settings_.runtimeFolder.empty() ? platform::RuntimeFolder() : settings_.runtimeFolder;
+        settings_.runtimeFolder.empty() ? platform::UserRuntimeFolder() : settings_.runtimeFolder;
     CSingleInstance instance(SingleInstanceName(settings_.fileListUrl), runtime);
     if (instance.Claim() == LockResult::kHeld) {
         if (box_.Show(settings_.gameTitle, kAlreadyRunningText, MessageButtons::kOk) ==

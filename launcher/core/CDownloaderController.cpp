@@ -11,7 +11,6 @@
 #include "launcher/core/Format.h"
 #include "launcher/core/InstallerLaunch.h"
 #include "launcher/core/SkinPackage.h"
-#include "platform/Paths.h"
 
 namespace launcher {
 namespace {
@@ -225,9 +224,8 @@ void CDownloaderController::OnSizeCheckComplete() {
 }
 
 void CDownloaderController::OnSkin(const void* data, int64_t length) {
-    const std::string temp =
-        config_.tempFolder.empty() ? platform::TempFolder() : config_.tempFolder;
-    const UnpackedSkin skin = UnpackSkinPackage(data, length, temp, config_.gameId);
+    // An empty folder stands for the process's private temporary folder.
+    const UnpackedSkin skin = UnpackSkinPackage(data, length, config_.tempFolder, config_.gameId);
     view_.ApplySkin(skin);
     // The agreement panel lies below the visible area: checked, so start is
     // never refused for it.
@@ -293,7 +291,7 @@ void CDownloaderController::OnFileCompleted(JobHandle job) {
         PostRefresh();
     }
     const std::string path = TextAfterFirstComma(record.text);
-    if (IsInstallerCandidate(path, urls_.size()))
+    if (jobFiles_.count(path) != 0 && IsInstallerCandidate(path, urls_.size()))
         installerPath_ = path;
 }
 
@@ -386,9 +384,12 @@ void CDownloaderController::StartDownload() {
         TarvoLib_CreateJob(&job, nullptr, config_.gameId.c_str());
         job_ = job;
         TarvoLib_SetJobFlag(job_);
-        for (const std::string& url : urls_)
-            TarvoLib_AddFile(job_, url.c_str(), strings_.folder.c_str(), nullptr, Low(-1), High(-1),
-                             1);
+        jobFiles_.clear();
+        for (const std::string& url : urls_) {
+            if (TarvoLib_AddFile(job_, url.c_str(), strings_.folder.c_str(), nullptr, Low(-1),
+                                 High(-1), 1) == kSuccess)
+                jobFiles_.insert(JobFilePath(strings_.folder, url));
+        }
         TarvoLib_StartJob2(job_, peer);
         strings_.percent = PercentText(0);
         view_.SetProgress(0);

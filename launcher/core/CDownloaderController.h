@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "TarvoLib.h"
@@ -99,6 +100,9 @@ class CDownloaderController {
     ViewTarget target_;
     std::string enginePath_;
     std::string installerPath_;
+    // The local paths of the current job's files: the only candidates for
+    // the installer, whatever a completed-file record names.
+    std::unordered_set<std::string> jobFiles_;
 
     JobHandle job_ = 0;
     bool initialised_ = false;

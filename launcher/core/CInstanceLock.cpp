@@ -1,38 +1,22 @@
 #include "launcher/core/CInstanceLock.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
-#include <cerrno>
-
 namespace launcher {
 
-CInstanceLock::~CInstanceLock() {
-    if (fd_ >= 0)
-        close(fd_);
-}
-
 LockResult CInstanceLock::Acquire(const std::string& lockPath) {
-    if (fd_ >= 0)
-        return LockResult::kAcquired;
-    // Close-on-exec: the installer started at the end must not inherit the
-    // lock and keep the next launcher out while it runs. No links followed,
-    // since the fallback folder /tmp is shared.
-    const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
+    // A lock file only counts in a folder of the user's own: in a folder
+    // others can write, another user could take the name first and keep
+    // every launcher out.
+    if (lockPath.empty() || lockPath.front() != '/')
         return LockResult::kFailed;
-    int rc;
-    do {
-        rc = flock(fd, LOCK_EX | LOCK_NB);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        const bool held = errno == EWOULDBLOCK;
-        close(fd);
-        return held ? LockResult::kHeld : LockResult::kFailed;
+    switch (lock_.TryAcquire(lockPath)) {
+        case platform::FileLock::Result::kAcquired:
+            return LockResult::kAcquired;
+        case platform::FileLock::Result::kHeld:
+            return LockResult::kHeld;
+        case platform::FileLock::Result::kFailed:
+            break;
     }
-    fd_ = fd;
-    return LockResult::kAcquired;
+    return LockResult::kFailed;
 }
 
 }  // namespace launcher

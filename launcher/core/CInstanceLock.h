@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "platform/FileLock.h"
+
 namespace launcher {
 
 enum class LockResult {
@@ -17,16 +19,17 @@ enum class LockResult {
 class CInstanceLock {
   public:
     CInstanceLock() = default;
-    ~CInstanceLock();
     CInstanceLock(const CInstanceLock&) = delete;
     CInstanceLock& operator=(const CInstanceLock&) = delete;
 
     // Opens (creating it when needed) and locks the file, without waiting.
+    // lockPath is an absolute path in a folder of the user's own; anything
+    // else fails.
     LockResult Acquire(const std::string& lockPath);
-    bool Held() const { return fd_ >= 0; }
+    bool Held() const { return lock_.Held(); }
 
   private:
-    int fd_ = -1;
+    platform::FileLock lock_;
 };
 
 }  // namespace launcher

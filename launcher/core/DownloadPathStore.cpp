@@ -1,14 +1,9 @@
 #include "launcher/core/DownloadPathStore.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
+#include "platform/FileSystem.h"
 #include "platform/Paths.h"
 
 namespace launcher {
@@ -24,40 +19,6 @@ std::string_view Trimmed(std::string_view text) {
 
 bool FitsOnOneLine(std::string_view text) {
     return text.find_first_of("\r\n") == std::string_view::npos;
-}
-
-bool MakeFolders(const std::string& folder) {
-    for (size_t slash = folder.find('/', 1); slash != std::string::npos;
-         slash = folder.find('/', slash + 1)) {
-        const std::string part = folder.substr(0, slash);
-        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-    }
-    return true;
-}
-
-bool WriteWhole(const std::string& path, const std::string& text) {
-    // A temporary name of its own: launchers for other file lists may write
-    // the same file at the same moment.
-    std::string temp = path + ".XXXXXX";
-    const int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    const bool written = done == text.size() && fsync(fd) == 0;
-    if (close(fd) != 0 || !written || rename(temp.c_str(), path.c_str()) != 0) {
-        unlink(temp.c_str());
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -109,12 +70,15 @@ bool RememberFolderIn(const std::string& iniPath, std::string_view folderName,
         Trimmed(folderName) != folderName || folderName.front() == '[')
         return false;
     const size_t slash = iniPath.rfind('/');
-    if (slash != std::string::npos && !MakeFolders(iniPath.substr(0, slash + 1)))
+    if (slash != std::string::npos &&
+        !platform::MakeDirectoryPath(iniPath.substr(0, slash + 1), 0700))
         return false;
     std::string existing;
     if (std::ifstream in(iniPath, std::ios::binary); in)
         existing.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return WriteWhole(iniPath, IniWithValue(existing, folderName, folder));
+    // Launchers for other file lists may write the same file at the same
+    // moment: each replaces it whole.
+    return platform::ReplaceFileContents(iniPath, IniWithValue(existing, folderName, folder));
 }
 
 bool RememberFolder(std::string_view folderName, std::string_view folder) {

@@ -17,7 +17,8 @@ struct DownloaderConfig {
     std::string gameTitle;
     // Last folder of the default download folder, key of the remembered folder.
     std::string folderName;
-    // Where the skin is unpacked below; the user's temporary folder when empty.
+    // Where the skin is unpacked below; the process's private temporary folder
+    // when empty.
     std::string tempFolder;
 };
 

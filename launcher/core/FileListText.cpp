@@ -61,4 +61,17 @@ bool IsInstallerCandidate(std::string_view localPath, size_t urlCount) {
     return lower == ".exe";
 }
 
+std::string JobFilePath(std::string_view folder, std::string_view url) {
+    std::string path(folder);
+    for (char& c : path) {
+        if (c == '\\')
+            c = '/';
+    }
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    const size_t slash = url.rfind('/');
+    path += slash == std::string_view::npos ? url : url.substr(slash + 1);
+    return path;
+}
+
 }  // namespace launcher

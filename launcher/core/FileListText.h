@@ -30,4 +30,10 @@ ParsedFileList ParseFileList(std::string_view data);
 // or when its path ends in ".exe" (any letter case).
 bool IsInstallerCandidate(std::string_view localPath, size_t urlCount);
 
+// Where a job puts the file of url in folder, as the library names it: the
+// folder with "/" separators and a final "/", then the characters after the
+// URL's last "/" (the whole URL when it has none). Only such a path of the
+// launcher's own job is ever taken as the installer.
+std::string JobFilePath(std::string_view folder, std::string_view url);
+
 }  // namespace launcher

@@ -1,12 +1,11 @@
 #include "launcher/core/SkinPackage.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <limits>
 
 #include "launcher/core/FolderRules.h"
+#include "platform/Directory.h"
 #include "platform/FileSystem.h"
+#include "platform/PrivateFolder.h"
 #include "util/Zip.h"
 
 namespace launcher {
@@ -38,51 +37,62 @@ class ZipReader {
     ZipHandle handle_ = nullptr;
 };
 
-bool FolderIsOurs(const std::string& folder) {
-    std::string path = folder;
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
-        return true;  // created by the unpacking
-    return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+std::string TempBase(std::string_view tempFolder) {
+    std::string base = WithSlash(std::string(tempFolder));
+    if (base.empty() || !platform::IsDirectory(base))
+        base = platform::PrivateTempFolder();
+    return base;
+}
+
+std::string_view Leaf(std::string_view gameId) {
+    return gameId.empty() ? std::string_view("velmora") : gameId;
+}
+
+enum class Attempt {
+    kUnpacked,  // every entry is in the folder
+    kPartly,    // a folder of our own, but not every entry made it
+    kRefused,   // no folder of our own: nothing was written, nothing is read
+};
+
+// One attempt: the folder name below parent, made when missing, cleared of
+// read-only pictures and unpacked into.
+Attempt TryFolder(const platform::Directory& parent, const std::string& name, const void* data,
+                  int64_t length) {
+    const platform::Directory folder = parent.Subfolder(name, true);
+    // Only a folder of our own that nobody else can write into: in any other,
+    // another user could supply the pictures, or swap one for a link to a
+    // file of ours between two of our steps.
+    if (!folder.IsValid() || !folder.IsPrivate())
+        return Attempt::kRefused;
+    ClearReadOnlyFiles(folder);
+    return UnpackSkinInto(data, length, folder) ? Attempt::kUnpacked : Attempt::kPartly;
 }
 
 }  // namespace
 
 std::string SkinFolder(std::string_view tempFolder, std::string_view gameId) {
-    std::string base = WithSlash(std::string(tempFolder));
-    if (base.empty() || !platform::IsDirectory(base))
-        base = "/tmp/";
-    base += gameId.empty() ? std::string_view("velmora") : gameId;
-    return base + "/";
+    const std::string base = TempBase(tempFolder);
+    return base.empty() ? std::string() : base + std::string(Leaf(gameId)) + "/";
 }
 
-void ClearReadOnlyFiles(const std::string& folder) {
-    for (std::string_view name : kKnownSkinFiles) {
-        const std::string path = folder + std::string(name);
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
-            ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR);
-    }
+void ClearReadOnlyFiles(const platform::Directory& folder) {
+    for (std::string_view name : kKnownSkinFiles)
+        folder.MakeWritable(name);
 }
 
-bool UnpackSkinInto(const void* data, int64_t length, const std::string& folder) {
-    if (data == nullptr || length <= 0 || folder.empty() || !FolderIsOurs(folder))
+bool UnpackSkinInto(const void* data, int64_t length, const platform::Directory& folder) {
+    if (data == nullptr || length <= 0 || !folder.IsValid())
         return false;
     ZipReader zip(data, length);
     if (zip.Handle() == nullptr)
         return false;
+    ZipSetUnpackLimit(zip.Handle(), kMaxSkinUnpackBytes);
     bool all = true;
     const int count = zip.Count();
     for (int i = 0; i < count; ++i) {
         ZipEntryInfo info;
-        if (ZipGetEntry(zip.Handle(), i, &info) != kZipOk) {
-            all = false;
-            continue;
-        }
-        const std::string destination = folder + info.name;
-        if (ZipExtractEntry(zip.Handle(), i, destination.c_str()) != kZipOk)
+        if (ZipGetEntry(zip.Handle(), i, &info) != kZipOk ||
+            ZipExtractEntryAt(zip.Handle(), i, folder, info.name) != kZipOk)
             all = false;
     }
     return all;
@@ -91,18 +101,20 @@ bool UnpackSkinInto(const void* data, int64_t length, const std::string& folder)
 UnpackedSkin UnpackSkinPackage(const void* data, int64_t length, std::string_view tempFolder,
                                std::string_view gameId) {
     UnpackedSkin skin;
-    const std::string first = SkinFolder(tempFolder, gameId);
-    skin.folder = first;
-    ClearReadOnlyFiles(first);
-    if (!UnpackSkinInto(data, length, first)) {
-        const std::string base = first.substr(0, first.size() - 1);
-        for (int n = 0; n < kSkinFallbackFolders; ++n) {
-            skin.folder = base + std::to_string(n) + "/";
-            ClearReadOnlyFiles(skin.folder);
-            if (UnpackSkinInto(data, length, skin.folder))
-                break;
-        }
+    const std::string base = TempBase(tempFolder);
+    const std::string leaf(Leaf(gameId));
+    skin.folder = base + leaf + "/";
+    const platform::Directory parent = platform::Directory::Open(base);
+    Attempt attempt = TryFolder(parent, leaf, data, length);
+    for (int n = 0; n < kSkinFallbackFolders && attempt != Attempt::kUnpacked; ++n) {
+        const std::string name = leaf + std::to_string(n);
+        skin.folder = base + name + "/";
+        attempt = TryFolder(parent, name, data, length);
     }
+    // The pictures are looked up by these names in the folder: in a folder
+    // that is not ours they would be someone else's.
+    if (attempt == Attempt::kRefused)
+        return skin;
     ZipReader zip(data, length);
     const int count = zip.Count();
     for (int i = 0; i < count; ++i) {

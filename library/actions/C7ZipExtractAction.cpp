@@ -2,14 +2,12 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <memory>
 
 #include "library/actions/CStagedFiles.h"
 #include "library/common/DirectoryPath.h"
+#include "platform/Directory.h"
 
 namespace {
 
@@ -19,15 +17,31 @@ struct ArchiveDeleter {
     void operator()(archive* a) const { archive_read_free(a); }
 };
 
-// Writes the current entry's data to path; false on a decoding or write failure
-// (writeFailed tells which).
-bool WriteEntry(archive* reader, const std::string& path, mode_t mode, bool& writeFailed) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) {
-        writeFailed = true;
-        return false;
+enum class EntryWrite { kOk, kDamaged, kTooLarge, kNotWritten };
+
+// The bytes left of an archive's cap, and whether an entry fits.
+struct Budget {
+    uint64_t left;
+    bool Take(uint64_t bytes) {
+        if (bytes > left)
+            return false;
+        left -= bytes;
+        return true;
     }
-    bool ok = true;
+};
+
+// Writes the current entry's data to the file staged at path. An entry never
+// writes past the size its header declares, nor past the archive's budget.
+EntryWrite WriteEntry(archive* reader, const std::string& path, uint32_t mode, uint64_t declared,
+                      Budget& budget) {
+    const size_t slash = path.rfind('/');
+    const platform::Directory folder = platform::Directory::Open(path.substr(0, slash + 1));
+    const std::string name = path.substr(slash + 1);
+    platform::FileHandle file = folder.CreateFile(name, mode);
+    if (!file.IsValid())
+        return EntryWrite::kNotWritten;
+    EntryWrite result = EntryWrite::kOk;
+    uint64_t written = 0;
     for (;;) {
         const void* block = nullptr;
         size_t length = 0;
@@ -36,35 +50,34 @@ bool WriteEntry(archive* reader, const std::string& path, mode_t mode, bool& wri
         if (r == ARCHIVE_EOF)
             break;
         if (r < ARCHIVE_WARN) {
-            ok = false;
+            result = EntryWrite::kDamaged;
             break;
         }
-        // Sparse entries come with offsets; a 7z file's blocks are contiguous,
-        // but write where the reader says all the same.
-        const auto* bytes = static_cast<const uint8_t*>(block);
-        size_t done = 0;
-        while (done < length) {
-            const ssize_t n = pwrite(fd, bytes + done, length - done, offset + done);
-            if (n <= 0) {
-                writeFailed = true;
-                ok = false;
-                break;
-            }
-            done += static_cast<size_t>(n);
-        }
-        if (!ok)
+        // A 7z file's blocks are contiguous: a block anywhere else is no
+        // part of a file this reader writes.
+        if (offset < 0 || static_cast<uint64_t>(offset) != written) {
+            result = EntryWrite::kDamaged;
             break;
+        }
+        if (length > declared - written || !budget.Take(length)) {
+            result = EntryWrite::kTooLarge;
+            break;
+        }
+        if (!file.Write(block, length)) {
+            result = EntryWrite::kNotWritten;
+            break;
+        }
+        written += length;
     }
-    if (close(fd) != 0 && ok) {
-        writeFailed = true;
-        ok = false;
-    }
-    return ok;
+    if (!file.Close() && result == EntryWrite::kOk)
+        result = EntryWrite::kNotWritten;
+    return result;
 }
 
 }  // namespace
 
-int32_t SevenZipUnpack(const std::string& folder, const uint8_t* data, int64_t size) {
+int32_t SevenZipUnpack(const std::string& folder, const uint8_t* data, int64_t size,
+                       uint64_t limit) {
     std::unique_ptr<archive, ArchiveDeleter> reader(archive_read_new());
     if (!reader || archive_read_support_format_7zip(reader.get()) != ARCHIVE_OK)
         return kExtractNoArchive;
@@ -72,6 +85,7 @@ int32_t SevenZipUnpack(const std::string& folder, const uint8_t* data, int64_t s
         return kExtractNoArchive;
 
     CStagedFiles staged(folder);
+    Budget budget{limit};
     bool opened = false;
     for (;;) {
         archive_entry* entry = nullptr;
@@ -81,13 +95,20 @@ int32_t SevenZipUnpack(const std::string& folder, const uint8_t* data, int64_t s
         if (r < ARCHIVE_WARN)
             return opened ? kExtractFailed : kExtractNoArchive;
         opened = true;
-        const mode_t type = archive_entry_filetype(entry);
+        const auto type = archive_entry_filetype(entry);
         if (type == AE_IFDIR)
             continue;
         if (type != AE_IFREG)
             return kExtractFailed;
         if (archive_entry_is_encrypted(entry))
             return kExtractUnsupported;
+        // The declared size is checked before a byte is decoded: an archive
+        // that says it is too large is not unpacked up to the cap first.
+        // (Without a declared size only the budget bounds the entry.)
+        const la_int64_t stated = archive_entry_size_is_set(entry) ? archive_entry_size(entry) : -1;
+        const uint64_t declared = stated >= 0 ? static_cast<uint64_t>(stated) : budget.left;
+        if (declared > budget.left)
+            return kExtractFailed;
         const char* name = archive_entry_pathname_utf8(entry);
         if (!name)
             name = archive_entry_pathname(entry);
@@ -96,11 +117,17 @@ int32_t SevenZipUnpack(const std::string& folder, const uint8_t* data, int64_t s
             return kExtractFailed;
         // The stored permissions, but always readable and writable by the
         // owner, so that a later update can replace the file.
-        mode_t mode = archive_entry_perm(entry) & 0777;
+        uint32_t mode = archive_entry_perm(entry) & 0777;
         mode = (mode == 0 ? 0644 : mode) | 0600;
-        bool writeFailed = false;
-        if (!WriteEntry(reader.get(), path, mode, writeFailed))
-            return writeFailed ? kWriteFailed : kExtractFailed;
+        switch (WriteEntry(reader.get(), path, mode, declared, budget)) {
+            case EntryWrite::kOk:
+                break;
+            case EntryWrite::kDamaged:
+            case EntryWrite::kTooLarge:
+                return kExtractFailed;
+            case EntryWrite::kNotWritten:
+                return kWriteFailed;
+        }
     }
     return staged.Commit() ? kExtractOk : kWriteFailed;
 }

@@ -14,5 +14,8 @@ class C7ZipExtractAction final : public IExtractAction {
 
 // The unpacker behind the action: 0 when every entry was written, 2 when the
 // archive could not be opened, 4 for an encrypted entry, 1 for a damaged or
-// refused entry, 11 for a file that could not be written in full.
-int32_t SevenZipUnpack(const std::string& folder, const uint8_t* data, int64_t size);
+// refused entry (one that inflates past the size it declares, or an archive
+// that would unpack to more than limit bytes, included), 11 for a file that
+// could not be written in full.
+int32_t SevenZipUnpack(const std::string& folder, const uint8_t* data, int64_t size,
+                       uint64_t limit = kMaxUpdateUnpackBytes);

@@ -25,6 +25,7 @@ int32_t CGZipExtractAction::Extract(const uint8_t* data, int64_t size, const std
     if (!handle)
         return kExtractUnsupported;
     const ZipCloser closer{handle};
+    ZipSetUnpackLimit(handle, kMaxUpdateUnpackBytes);
 
     ZipEntryInfo info;
     if (ZipGetEntry(handle, -1, &info) != kZipOk)

@@ -13,6 +13,12 @@ enum ExtractResult : int32_t {
     kExtractParameter = 5,
 };
 
+// What one update archive may unpack to, all its files together: far above
+// any engine update, far below what fills a disk. An archive past it (or an
+// entry that inflates past the size it declares) is refused and leaves
+// nothing behind.
+inline constexpr uint64_t kMaxUpdateUnpackBytes = uint64_t{256} << 20;
+
 // Unpacks an archive held in memory into a folder. Actions have no state.
 class IExtractAction {
   public:

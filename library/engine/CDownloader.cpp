@@ -139,7 +139,7 @@ void CDownloader::OnDownloadError(uint32_t id, int32_t code) {
     CDownloadSession* session = FindSession(id);
     if (code == 2) {
         if (listener_)
-            listener_->OnPatchResult(0, 0, list_.NewVersion());
+            listener_->OnPatchResult(EngineStart::NotStarted, 0, list_.NewVersion());
         return;
     }
     const std::string url = session ? session->Url() : std::string();
@@ -191,19 +191,23 @@ void CDownloader::RunAndReport() {
     reported_ = true;
     StopRetryTimer();
     // The engine's readiness is awaited on the loop; the outcome goes out
-    // once it is ready (or its process ended).
+    // once it is ready or its start failed.
+    platform::StartOutcome failure;
     const int started = CBinaryExecute_V3::Instance().RunEngine(
         loop_,
-        [this] {
+        [this](const platform::StartOutcome& outcome) {
             std::lock_guard guard(*lock_);
-            ReportPatch(1);
+            ReportPatch(outcome);
         },
-        engineWait_);
+        engineWait_, failure);
     if (!started)
-        ReportPatch(0);
+        ReportPatch(failure);
 }
 
-void CDownloader::ReportPatch(int32_t started) {
+void CDownloader::ReportPatch(const platform::StartOutcome& outcome) {
+    const EngineStart started = outcome.IsReady() ? EngineStart::Ready
+                                : outcome.lasting ? EngineStart::CannotStart
+                                                  : EngineStart::NotStarted;
     if (listener_)
         listener_->OnPatchResult(started, updateOk_, list_.NewVersion());
 }

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "library/actions/CEngineReadyWait.h"
 #include "library/sessions/IDownloadSessionEventListener.h"
 #include "library/update/CDownloadFileList.h"
 #include "ostra/norvikqos/core/cpCMutex.h"
 #include "ostra/norvikqos/core/cpCTimer.h"
 #include "ostra/norvikqos/object/qvSmartPtr.h"
+#include "platform/ProcessStart.h"
 
 class CDownloadSession;
 class IDownloaderEventListener;
@@ -61,7 +61,7 @@ class CDownloader final : public IDownloadSessionEventListener {
     void StopRetryTimer();
     static void OnRetryTimer(void* self);
     void RunAndReport();
-    void ReportPatch(int32_t started);
+    void ReportPatch(const platform::StartOutcome& outcome);
 
     IDownloaderEventListener* listener_;
     platform::EventLoop& loop_;
@@ -71,7 +71,7 @@ class CDownloader final : public IDownloadSessionEventListener {
     std::vector<Session> sessions_;
     uint32_t lastSessionId_ = 0;
     qvSmartPtr<cpCTimer> retryTimer_;
-    std::unique_ptr<CEngineReadyWait> engineWait_;
+    std::unique_ptr<platform::ProcessStart> engineWait_;
     // The outcome is reported once, however the update ends.
     bool reported_ = false;
 };

@@ -7,12 +7,14 @@
 #include "library/common/Log.h"
 #include "library/engine/CEngineLauncher.h"
 #include "library/engine/EnginePathConfig.h"
+#include "library/engine/EngineReportCheck.h"
 #include "library/jobs/CJob.h"
 #include "library/jobs/IJobDownloadEventListener.h"
 #include "ostra/norvikqos/link/qvICDNLocalClientLayer.h"
 #include "ostra/norvikqos/object/qvCGarbageCollector.h"
 #include "platform/Clock.h"
 #include "platform/NetworkState.h"
+#include "platform/PeerOwner.h"
 #include "platform/SocketOps.h"
 
 namespace {
@@ -325,7 +327,31 @@ void CEngineDownloader::OnLauncherPathFailed(int32_t kind) {
 
 // --- the engine's reports
 
+bool CEngineDownloader::EngineIsOwnUsers() {
+    const cpSocketRecord* record = link_ ? link_->Record() : nullptr;
+    const std::optional<platform::UserId> owner =
+        record ? platform::LoopbackPeerOwner(record->handle) : std::nullopt;
+    if (owner && *owner == platform::CurrentUser())
+        return true;
+    if (owner)
+        WriteLogFormat("[TarvoLib] Engine port %u belongs to another user (uid %u): not used",
+                       static_cast<unsigned>(kEnginePort), static_cast<unsigned>(*owner));
+    else
+        WriteLogFormat("[TarvoLib] Engine port %u: its user is unknown: not used",
+                       static_cast<unsigned>(kEnginePort));
+    return false;
+}
+
 void CEngineDownloader::OnEngineConnected(uint32_t) {
+    // Any local program may hold the port first. Before anything goes out
+    // (the engine text waits in the queue), the other end must run as this
+    // user; otherwise the attempt counts as a failed connect, and the close
+    // reports it as one (OnEngineClosed, from inside this call).
+    if (!EngineIsOwnUsers()) {
+        const qvSmartPtr<cpCQoSContext> context = link_;
+        context->Close();
+        return;
+    }
     lastConnect_ = NowSeconds();
     // The jobs that waited for the connection go now, in order.
     const std::vector<CJob*> jobs = HeldJobs();
@@ -389,12 +415,21 @@ void CEngineDownloader::OnJobProgress(const nwCDNJobProgressRecord& record, uint
     RestartWatchdog();
 }
 
+bool CEngineDownloader::TakeReport(CJob* job, const std::string& path) {
+    if (ReportedJobFile(*job, path))
+        return true;
+    WriteLogFormat("[TarvoLib] Engine report refused: not a file of the job (%s)", path.c_str());
+    return false;
+}
+
 void CEngineDownloader::OnFileCompleted(const nwCDNFileCompletedRecord& record, uint32_t) {
     PendingEngineJob* entry = FindByKey(record.serial, record.engineKey);
     if (!entry)
         return;
     fileSpeed_.Reset();
     const std::string path(record.localPath);
+    if (!TakeReport(entry->job, path))
+        return;
     const std::string extra(record.extra);
     ReportFileDone(entry->job, path.c_str(), nullptr, extra.c_str());
 }
@@ -405,6 +440,8 @@ void CEngineDownloader::OnFileCompletedDetail(const nwCDNFileCompletedRecord& re
         return;
     fileSpeed_.Reset();
     const std::string path(record.localPath);
+    if (!TakeReport(entry->job, path))
+        return;
     const std::string detail(record.detail);
     const std::string extra(record.extra);
     ReportFileDone(entry->job, path.c_str(), detail.c_str(), extra.c_str());
@@ -417,6 +454,13 @@ void CEngineDownloader::OnJobFinished(const nwCDNJobFinishedRecord& record, uint
         return;
     StopWatchdog();
     if (record.failureFlag != 0) {
+        FallBack(job);
+        return;
+    }
+    // A job is complete only with every one of its files taken from a
+    // report; the direct path fetches what the engine did not deliver.
+    if (!EveryFileReported(*job)) {
+        WriteLog("[TarvoLib] Engine finished a job with files missing: continued directly");
         FallBack(job);
         return;
     }

@@ -90,6 +90,11 @@ class CEngineDownloader final : public CJobDownloader,
     void RetireLauncher();
     static void OnFreeRetired(void* self);
     void ConnectEngine();
+    // Whether the other end of the new link runs as this user; logs when not.
+    bool EngineIsOwnUsers();
+    // Whether a completed-file report names a file of the job as the job
+    // expects it; logs a refusal.
+    bool TakeReport(CJob* job, const std::string& path);
     void DetachLink(bool close);
     bool Connected() const { return link_ && lastConnect_ != 0; }
     // False when a message could not be built (a name too long for its field).

@@ -39,12 +39,20 @@ void CEngineLauncher::OnUpdaterProgress(const std::string& name, int64_t bytes) 
         listener_->OnLauncherProgress(name, bytes);
 }
 
-void CEngineLauncher::OnPatchResult(int32_t started, int32_t updateOk, const std::string& version) {
-    WriteLog(updateOk != 0 && !version.empty() ? "[TarvoLib] Patch Success"
-                                               : "[TarvoLib] Patch Fail");
+void CEngineLauncher::OnPatchResult(EngineStart started, int32_t updateOk,
+                                    const std::string& version) {
+    // A success needs an engine that runs: an installed engine that could not
+    // start (or could not listen) is no success.
+    const bool success = updateOk != 0 && !version.empty() && started == EngineStart::Ready;
+    WriteLog(success ? "[TarvoLib] Patch Success" : "[TarvoLib] Patch Fail");
     if (!listener_)
         return;
-    if (started == 1 || updateOk == 1)
+    // An engine that cannot start on this system is not tried again, nor
+    // connected to; one that may start another time (or whose place another
+    // engine of the user's holds) still gets a connection when the update
+    // itself was in order.
+    if (started == EngineStart::Ready ||
+        (started == EngineStart::NotStarted && updateOk == 1))
         listener_->OnLauncherReady();
     else
         listener_->OnLauncherFailed();

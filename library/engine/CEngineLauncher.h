@@ -37,7 +37,7 @@ class CEngineLauncher final : public IDownloaderEventListener {
     void OnUpdaterOffline() override;
     void OnUpdaterFileBegin(const std::string& name, int64_t size) override;
     void OnUpdaterProgress(const std::string& name, int64_t bytes) override;
-    void OnPatchResult(int32_t started, int32_t updateOk, const std::string& version) override;
+    void OnPatchResult(EngineStart started, int32_t updateOk, const std::string& version) override;
     void OnUpdaterPathFailed(int32_t kind) override;
 
   private:

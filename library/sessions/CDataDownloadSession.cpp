@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "library/common/Log.h"
 #include "library/sessions/SessionError.h"
 #include "ostra/norvikqos/http/ResolveLocation.h"
 #include "ostra/norvikqos/http/utCUriCodec.h"
@@ -84,6 +85,14 @@ void CDataDownloadSession::OnResponseHeader(uint32_t) {
         layer->GetContentLength(length);
         expected_ = length;
         if (length <= 0) {
+            Fail(kSessionBadResponse, true);
+            return;
+        }
+        if (length > kMaxDataBytes) {
+            WriteLogFormat("[TarvoLib] Data Too Large : %lld bytes from %s",
+                           static_cast<long long>(length),
+                           (redirectUrl_.empty() ? url_ : redirectUrl_).c_str());
+            expected_ = 0;
             Fail(kSessionBadResponse, true);
             return;
         }

@@ -15,11 +15,16 @@
 // Fetches one URL into memory (the file list and other small documents),
 // following 302 and 303 redirects (relative targets resolved against the URL
 // that answered, at most kMaxRedirects), and ticks its listener once a second while
-// it runs. Every failure is reported once with a session error code; it does
-// not retry. Runs on the worker thread under the engine lock.
+// it runs. A body is at most kMaxDataBytes: a larger Content-Length fails at
+// the header, before anything is stored. Every failure is reported once with a
+// session error code; it does not retry. Runs on the worker thread under the
+// engine lock.
 class CDataDownloadSession final : public nwIHttpClientExEventListener, public nwIHttpBodyTarget {
   public:
     static constexpr int kMaxRedirects = 16;
+    // The file list and the skin package are small documents; a server that
+    // announces more is not to be believed with the memory it would take.
+    static constexpr int64_t kMaxDataBytes = int64_t{16} << 20;
 
     CDataDownloadSession() = default;
     virtual ~CDataDownloadSession();

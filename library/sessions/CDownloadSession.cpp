@@ -3,17 +3,14 @@
 #include <cstdint>
 #include <limits>
 
+#include "library/common/Log.h"
 #include "library/sessions/SessionError.h"
 #include "ostra/norvikqos/http/ResolveLocation.h"
 #include "ostra/norvikqos/http/utCUriCodec.h"
 
-namespace {
-
 // The connection hands a body up in one piece, and one piece holds at most
-// this much; a longer body could never complete.
-constexpr int64_t kMaxBody = std::numeric_limits<int32_t>::max();
-
-}  // namespace
+// INT32_MAX bytes.
+static_assert(CDownloadSession::kMaxBodyBytes <= std::numeric_limits<int32_t>::max());
 
 CDownloadSession::~CDownloadSession() {
     request_.Stop(false);
@@ -89,7 +86,13 @@ void CDownloadSession::OnResponseHeader(uint32_t) {
         Redirect(*layer);
         return;
     }
-    if (status != 200 || expected_ <= 0 || expected_ > kMaxBody) {
+    if (status == 200 && expected_ > kMaxBodyBytes) {
+        WriteLogFormat("[TarvoLib] Update File Too Large : %lld bytes from %s",
+                       static_cast<long long>(expected_), requestUrl_.c_str());
+        Fail(kSessionBadResponse);
+        return;
+    }
+    if (status != 200 || expected_ <= 0) {
         Fail(kSessionBadResponse);
         return;
     }

@@ -17,12 +17,16 @@
 // request and is reported once with a session error code.
 //
 // Meant for small documents: a body is held by the connection until it is
-// complete, then copied once. Runs on the worker thread with the engine lock
-// held. The owner may delete the session from inside any listener call, so the
-// session touches nothing of its own after calling out.
+// complete, then copied once, so a body is at most kMaxBodyBytes and a larger
+// Content-Length fails at the header, before anything is buffered. Runs on
+// the worker thread with the engine lock held. The owner may delete the
+// session from inside any listener call, so the session touches nothing of
+// its own after calling out.
 class CDownloadSession final : public nwIHttpClientExEventListener {
   public:
     static constexpr int32_t kMaxRedirects = 16;
+    // The engine's update files (manifest, hash lists, archives).
+    static constexpr int64_t kMaxBodyBytes = int64_t{64} << 20;
 
     CDownloadSession() = default;
     virtual ~CDownloadSession();

@@ -1,9 +1,5 @@
 #include "library/update/ReadFileVersion.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +7,8 @@
 #include <optional>
 #include <string_view>
 #include <vector>
+
+#include "platform/FileHandle.h"
 
 namespace {
 
@@ -26,37 +24,22 @@ constexpr unsigned kDefaultLanguage = 0x0409;
 // Reads ranges of one open file; every range is checked against its size.
 class FileReader {
   public:
-    explicit FileReader(const std::string& path) {
-        fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat st {};
-        if (fd_ >= 0 && fstat(fd_, &st) == 0 && S_ISREG(st.st_mode))
-            size_ = static_cast<uint64_t>(st.st_size);
+    explicit FileReader(const std::string& path)
+        : file_(platform::FileHandle::OpenForReading(path)) {
+        const int64_t size = file_.Size();
+        size_ = size > 0 ? static_cast<uint64_t>(size) : 0;
     }
-    ~FileReader() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    FileReader(const FileReader&) = delete;
-    FileReader& operator=(const FileReader&) = delete;
 
     uint64_t Size() const { return size_; }
     bool Read(uint64_t offset, uint64_t length, std::vector<uint8_t>& out) const {
         if (offset > size_ || length > size_ - offset)
             return false;
         out.resize(static_cast<size_t>(length));
-        size_t done = 0;
-        while (done < out.size()) {
-            const ssize_t n =
-                pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
-            if (n <= 0)
-                return false;
-            done += static_cast<size_t>(n);
-        }
-        return true;
+        return file_.ReadAt(offset, out.data(), out.size());
     }
 
   private:
-    int fd_ = -1;
+    platform::FileHandle file_;
     uint64_t size_ = 0;
 };
 

@@ -222,6 +222,11 @@ TEST_F(EngineProgramTest, JobsItCannotCarryFinishWithTheFailureFlag) {
     ASSERT_TRUE(untrusted.WritePatternFile("ok.bin", 1000, 31));
     ASSERT_TRUE(nginx.WritePatternFile("ok.bin", 1000, 31));
     ASSERT_TRUE(nginx.WritePatternFile("big.bin", 4 << 20, 32));
+    ASSERT_TRUE(nginx.WritePatternFile("plain.bin", 1000, 33));
+    // An https mirror that sends the engine to plain http.
+    tvxtest::NginxServer lowering(
+        {"location = /moved.bin { return 302 " + nginx.HttpUrl("/plain.bin") + "; }"});
+    ASSERT_TRUE(lowering.Started()) << lowering.Error();
     tvxtest::TempDir dest;
     ASSERT_TRUE(tvxtest::WriteFile(dest.Path() + "plainfile", "x"));
     // A file system of 1 MiB for the disk-full case.
@@ -254,6 +259,12 @@ TEST_F(EngineProgramTest, JobsItCannotCarryFinishWithTheFailureFlag) {
         {"untrusted certificate",
          dest.Path() + "g3/",
          {{"ok.bin", untrusted.HttpsUrl("/ok.bin"), 1000}},
+         1,
+         true,
+         false},
+        {"https redirected to http",
+         dest.Path() + "g5/",
+         {{"moved.bin", lowering.HttpsUrl("/moved.bin"), 1000}},
          1,
          true,
          false},
@@ -290,6 +301,9 @@ TEST_F(EngineProgramTest, JobsItCannotCarryFinishWithTheFailureFlag) {
         }
     }
     ::umount(small.c_str());
+    // The redirect to http was never followed: no request, no bytes.
+    EXPECT_EQ(nginx.AccessLog().find("/plain.bin"), std::string::npos);
+    EXPECT_LE(FileSize(dest.Path() + "g5/moved.bin"), 0);
 }
 
 TEST_F(EngineProgramTest, UnsafeNamesAndMalformedMessagesAreRefused) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Directory.h"
 #include "support/TempDir.h"
 #include "util/Zip.h"
 
@@ -576,4 +577,58 @@ TEST_F(ZipTest, TruncatedAfterTheCentralDirectoryOffsetStillFailsCleanly) {
         }
         ZipClose(h);
     }
+}
+
+// A compression bomb that lies about its size: the entry is stopped where it
+// passes the size it declares, and the part written is removed again.
+TEST_F(ZipTest, EntryInflatingPastItsDeclaredSizeIsStoppedAndRemoved) {
+    Archive archive(Path("bomb_liar.zip"));
+    ASSERT_NE(archive.handle(), nullptr);
+    EXPECT_EQ(archive.Entry(0).uncompressedSize, 1000u);
+    EXPECT_EQ(archive.ExtractInto(0, out_), kZipFlate);
+    EXPECT_FALSE(fs::exists(out_ + "entry.txt"));
+}
+
+// The cap on what one archive unpacks: an entry that does not fit in what is
+// left is refused before a byte is written, and leaves an existing file of its
+// name as it was.
+TEST_F(ZipTest, UnpackLimitCapsTheWholeArchive) {
+    Archive archive(Path("three_mib.zip"));
+    ASSERT_NE(archive.handle(), nullptr);
+    EXPECT_EQ(ZipSetUnpackLimit(archive.handle(), (5u << 20) / 2), kZipOk);
+    ASSERT_TRUE(tvxtest::WriteFile(out_ + "c.bin", "kept"));
+    EXPECT_EQ(archive.ExtractInto(0, out_), kZipOk);
+    EXPECT_EQ(archive.ExtractInto(1, out_), kZipOk);
+    EXPECT_EQ(archive.ExtractInto(2, out_), kZipWrite);
+    EXPECT_EQ(ZipLastResult(), kZipWrite);
+    EXPECT_EQ(fs::file_size(out_ + "b.bin"), 1u << 20);
+    EXPECT_EQ(tvxtest::ReadFile(out_ + "c.bin"), "kept");
+    EXPECT_EQ(ZipSetUnpackLimit(nullptr, 1), kZipArgs);
+}
+
+// Extraction relative to a folder handle: folders along the name are made
+// below it, and a link in their place is never followed.
+TEST_F(ZipTest, ExtractingBelowAFolderHandleFollowsNoLink) {
+    Archive archive(Path("py_mixed.zip"));
+    ASSERT_NE(archive.handle(), nullptr);
+    const platform::Directory folder = platform::Directory::Open(out_);
+    ASSERT_TRUE(folder.IsValid());
+    const int index = archive.Find("stored.txt");
+    ASSERT_GE(index, 0);
+    EXPECT_EQ(ZipExtractEntryAt(archive.handle(), index, folder, "deep/er/pic.jpg"), kZipOk);
+    EXPECT_TRUE(fs::is_regular_file(out_ + "deep/er/pic.jpg"));
+
+    const std::string elsewhere = dir_.Path() + "elsewhere/";
+    ASSERT_TRUE(tvxtest::MakeDirs(elsewhere));
+    ASSERT_EQ(::symlink(elsewhere.c_str(), (out_ + "link").c_str()), 0);
+    ASSERT_EQ(::symlink((elsewhere + "victim").c_str(), (out_ + "pic.jpg").c_str()), 0);
+    ASSERT_TRUE(tvxtest::WriteFile(elsewhere + "victim", "mine"));
+    EXPECT_EQ(ZipExtractEntryAt(archive.handle(), index, folder, "link/pic.jpg"), kZipNoFile);
+    EXPECT_FALSE(fs::exists(elsewhere + "pic.jpg"));
+    // A link in the file's own place is replaced, its target untouched.
+    EXPECT_EQ(ZipExtractEntryAt(archive.handle(), index, folder, "pic.jpg"), kZipOk);
+    EXPECT_FALSE(fs::is_symlink(out_ + "pic.jpg"));
+    EXPECT_EQ(tvxtest::ReadFile(elsewhere + "victim"), "mine");
+    for (const char* bad : {"../pic.jpg", "/abs/pic.jpg", "a/../../pic.jpg", ""})
+        EXPECT_EQ(ZipExtractEntryAt(archive.handle(), index, folder, bad), kZipNoFile) << bad;
 }

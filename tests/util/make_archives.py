@@ -19,6 +19,8 @@ Archives made with Python's zipfile:
   badextra.zip    a local extra field length that runs past the end of the archive
   baddata.zip     deflated data overwritten with garbage
   badcrc.zip      a stored entry whose data no longer matches its CRC
+  bomb_liar.zip   a deflated entry of 4 MiB that declares 1000 bytes (both headers)
+  three_mib.zip   three deflated entries of 1 MiB each (a.bin, b.bin, c.bin)
 Also writes src/ (the tree zipped by the zip command) for comparison.
 """
 import os
@@ -191,6 +193,17 @@ def make_broken(out, mixed):
     write(out, "badcrc.zip", b)
 
 
+def make_bombs(out):
+    b = single(out, "bomb_liar.zip", zipfile.ZIP_DEFLATED, bytes(4 << 20))
+    b[22:26] = struct.pack("<I", 1000)  # local header: uncompressed size
+    central = b.index(b"PK\x01\x02")
+    b[central + 24 : central + 28] = struct.pack("<I", 1000)
+    write(out, "bomb_liar.zip", b)
+    with zipfile.ZipFile(os.path.join(out, "three_mib.zip"), "w") as z:
+        for name in ("a.bin", "b.bin", "c.bin"):
+            z.writestr(info(name), bytes(1 << 20))
+
+
 def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
@@ -200,6 +213,7 @@ def main():
     make_py_23(out)
     make_odd_extra(out)
     make_broken(out, mixed)
+    make_bombs(out)
     print("ok")
 
 

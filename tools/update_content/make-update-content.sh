@@ -2,24 +2,32 @@
 # Writes the whole content of the engine update server from one engine file:
 #
 #   make-update-content.sh --engine FILE --out DIR --base-url URL
-#                          [--hashlist TOOL] [--version TEXT]
+#                          [--hashlist TOOL] [--version TEXT] [--no-libraries]
 #
 #   --engine FILE    the engine program (installed as vrDownload.exe)
 #   --out DIR        the server's document root; ActiveX/update/ is written below it
 #   --base-url URL   the address the server is reached at, e.g. http://127.0.0.1:18080
 #   --hashlist TOOL  the tvx-hashlist program (default: tvx-hashlist in PATH)
 #   --version TEXT   the offered version (default: the engine's .fileversion text)
+#   --no-libraries   the engine alone, without its shared libraries (for tests
+#                    on a machine that has the engine's libraries installed)
 #
 # Writes ActiveX/update/QGM_updater.xml, vrDownload.7z and vrDownload.zip (made
 # with the 7zz and zip commands) and their hash lists (<archive>.hash). The
 # manifest's all/all entry names the 7z archive, the engine's own entry the zip.
+#
+# The archives carry the engine self-contained: every shared library it needs
+# on this machine, except the C library's own, goes into their lib/ folder,
+# where the engine (linked with the run path $ORIGIN/lib) finds them first. So
+# the engine runs wherever the C library is as new as this machine's, however
+# its dependencies change from one version to the next.
 set -euo pipefail
 
-engine= out= base= hashlist=tvx-hashlist version=
+engine= out= base= hashlist=tvx-hashlist version= libraries=1
 readonly name=vrDownload.exe
 
 usage() {
-  sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'
 }
 die() {
   echo "make-update-content: $*" >&2
@@ -38,6 +46,7 @@ while [ $# -gt 0 ]; do
         --version) version=$2 ;;
       esac
       shift 2 ;;
+    --no-libraries) libraries=0; shift ;;
     -h|--help) usage; exit 0 ;;
     *) echo "make-update-content: unknown option $1" >&2; usage >&2; exit 2 ;;
   esac
@@ -72,7 +81,37 @@ work=$(mktemp -d)
 trap 'rm -rf "$work" ${section:+"$section"}' EXIT
 cp "$engine" "$work/$name"
 chmod 0755 "$work/$name"
-(cd "$work" && 7zz a -t7z -bd -bso0 -bsp0 vrDownload.7z "$name" && zip -q -X vrDownload.zip "$name") ||
+contents=("$name")
+if [ "$libraries" -eq 1 ]; then
+  command -v readelf >/dev/null || die "readelf is missing (package binutils)"
+  command -v ldd >/dev/null || die "ldd is missing (package libc-bin)"
+  # Without this run path the engine would look for its libraries only where
+  # the system keeps them, and the bundle would be of no use.
+  readelf -d "$engine" 2>/dev/null | grep -E '\((RPATH|RUNPATH)\)' | grep -qF '$ORIGIN/lib' ||
+    die "$engine does not look for its libraries in \$ORIGIN/lib (build it with this project, or give --no-libraries)"
+  mkdir "$work/lib"
+  # The libraries as this machine's loader resolves them (ldd), under the
+  # names the engine asks for. The C library's own stay out: its loader is
+  # named by an absolute path in every program, and it must match them.
+  listing=$(ldd "$engine") || die "ldd cannot read $engine"
+  while read -r soname _ path _; do
+    case $soname in
+      ld-linux*|libc.so.*|libm.so.*|libmvec.so.*|libpthread.so.*|libdl.so.*|librt.so.*|\
+      libresolv.so.*|libutil.so.*|libanl.so.*|libnsl.so.*|libnss_*|libBrokenLocale.so.*|\
+      libthread_db.so.*|libc_malloc_debug.so.*|libmemusage.so|libpcprofile.so)
+        continue ;;
+    esac
+    [ -n "$path" ] && [ "${path#/}" != "$path" ] || continue
+    cp -L "$path" "$work/lib/$soname" || die "cannot copy $path"
+    chmod 0644 "$work/lib/$soname"
+  done < <(printf '%s\n' "$listing" | awk '$2 == "=>" { print $1, $2, $3 }')
+  if missing=$(printf '%s\n' "$listing" | grep -F 'not found'); then
+    die "the engine needs libraries this machine lacks: $missing"
+  fi
+  contents+=(lib)
+fi
+(cd "$work" && 7zz a -t7z -bd -bso0 -bsp0 vrDownload.7z "${contents[@]}" &&
+  zip -q -X -r vrDownload.zip "${contents[@]}") ||
   die "cannot make the archives"
 for archive in vrDownload.7z vrDownload.zip; do
   "$hashlist" "$work/$archive" "$work/$archive.hash" || die "cannot make the hash list of $archive"
@@ -96,4 +135,5 @@ XML
 for f in vrDownload.7z vrDownload.7z.hash vrDownload.zip vrDownload.zip.hash QGM_updater.xml; do
   mv -f "$work/$f" "$target/$f" || die "cannot write $target/$f"
 done
-echo "update content: version $version in $target"
+echo "update content: version $version in $target ($(
+  [ "$libraries" -eq 1 ] && echo "with $(ls "$work/lib" | wc -l) libraries" || echo "engine alone"))"

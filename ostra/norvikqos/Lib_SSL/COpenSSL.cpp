@@ -8,11 +8,11 @@
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
 
-#include <arpa/inet.h>
-
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "platform/IpAddress.h"
 
 namespace {
 
@@ -55,11 +55,6 @@ SSL_CTX* MakeContext() {
         X509_STORE_add_cert(store, entry.certificate);
     ERR_clear_error();
     return context;
-}
-
-bool IsIpLiteral(const char* name) {
-    unsigned char address[16];
-    return inet_pton(AF_INET, name, address) == 1 || inet_pton(AF_INET6, name, address) == 1;
 }
 
 }  // namespace
@@ -203,7 +198,7 @@ std::unique_ptr<COpenSSL> COpenSSL::Create(const Callbacks& callbacks, const cha
     session->ssl_ = SSL_new(gContext);
     if (!session->ssl_)
         return nullptr;
-    if (IsIpLiteral(serverName)) {
+    if (platform::IsIpAddressLiteral(serverName)) {
         if (X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(session->ssl_), serverName) != 1)
             return nullptr;
     } else {

@@ -146,6 +146,13 @@ qvResult ResolveLocation(std::string_view base, std::string_view location, std::
     nwSplitUrlParts parts;
     if (result.find('\0') != std::string::npos || qv::Failed(SplitUrl(result.c_str(), parts)))
         return qv::kLayerFail;
+    // What was asked for over TLS is never fetched in the clear: anyone on the
+    // path could answer the plain request with bytes of their own.
+    nwSplitUrlParts from;
+    const std::string baseText(base);
+    if (qv::Succeeded(SplitUrl(baseText.c_str(), from)) && from.kind == nwEUrlKind::kSecure &&
+        parts.kind != nwEUrlKind::kSecure)
+        return qv::kLayerFail;
     target = std::move(result);
     return qv::kLayerOk;
 }

@@ -15,5 +15,6 @@
 // qv::kLayerOk with target set, or qv::kLayerFail with target untouched when
 // the location is empty, the base is not an absolute URL, or the result is not
 // a URL that SplitUrl accepts (another scheme, no host, a bad port, control
-// characters): a redirect there could never be opened.
+// characters): a redirect there could never be opened; or when the base is an
+// https URL and the result is not: a redirect never lowers the scheme.
 qvResult ResolveLocation(std::string_view base, std::string_view location, std::string& target);

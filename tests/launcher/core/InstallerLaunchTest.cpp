@@ -96,11 +96,17 @@ TEST_F(InstallerLaunchTest, EmptyOrMissingPathShowsTheMissingFileMessage) {
     ASSERT_EQ(unlink(deleted.c_str()), 0);
     EXPECT_FALSE(LaunchInstaller(deleted, "Halvard2", box_));
     EXPECT_FALSE(LaunchInstaller(dir_.Path(), "Halvard2", box_));  // a folder is no installer
-    ASSERT_EQ(box_.texts.size(), 3u);
+    // Nor a link, wherever it leads.
+    const std::string script = Downloaded("real.sh", "#!/bin/sh\ntouch \"$0.ran\"\n");
+    const std::string link = dir_.Path() + "link.sh";
+    ASSERT_EQ(symlink(script.c_str(), link.c_str()), 0);
+    EXPECT_FALSE(LaunchInstaller(link, "Halvard2", box_));
+    ASSERT_EQ(box_.texts.size(), 4u);
     EXPECT_EQ(box_.texts[0], "해당 경로(NULL)에 파일이 존재 하지 않습니다.");
     EXPECT_EQ(box_.texts[1], "해당 경로(" + deleted + ")에 파일이 존재 하지 않습니다.");
     EXPECT_EQ(box_.caption, "Halvard2");
     EXPECT_EQ(tvxtest::ReadFile(Record()), "");  // nothing was opened
+    EXPECT_EQ(tvxtest::ReadFile(script + ".ran"), "");
 }
 
 TEST_F(InstallerLaunchTest, ScriptWithoutExecuteBitIsStartedDirectlyAndRuns) {

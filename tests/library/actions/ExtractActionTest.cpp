@@ -4,6 +4,7 @@
 #include <archive_entry.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <utility>
@@ -153,6 +154,44 @@ TEST_F(ExtractTest, AFailedArchiveLeavesTheInstalledFilesAsTheyWere) {
     EXPECT_EQ(tvxtest::ReadFile(out_ + "a/b/c.txt"), "installed");
     EXPECT_FALSE(platform::PathExists(out_ + "a/d.txt"));
     EXPECT_FALSE(platform::PathExists(out_ + "a/b/c.txt.tvx-part"));
+}
+
+// Compression bombs: an update archive that unpacks to more than the cap is
+// refused before its data is decoded, whether it says so in one entry (a
+// sparse file of zeros packed by the real tools) or only in the sum of its
+// entries; what it wrote is not kept.
+TEST_F(ExtractTest, ArchivesPastTheUnpackCapAreRefused) {
+    const std::string bomb = source_.Path() + "bomb.bin";
+    ASSERT_TRUE(tvxtest::WriteFile(bomb, ""));
+    ASSERT_EQ(::truncate(bomb.c_str(), static_cast<off_t>(kMaxUpdateUnpackBytes + 1)), 0);
+    const std::string archives = root_.Path() + "archives/";
+    ASSERT_TRUE(tvxtest::MakeDirs(archives));
+    ASSERT_EQ(tvxtest::Shell("cd " + tvxtest::Quoted(source_.Path()) + " && 7zz a -t7z -bd -mx1 " +
+                             tvxtest::Quoted(archives + "b.7z") +
+                             " bomb.bin >/dev/null && zip -q -X -1 " +
+                             tvxtest::Quoted(archives + "b.zip") + " bomb.bin"),
+              0);
+    for (const auto& [type, file] :
+         {std::pair{ArchiveType::SevenZip, "b.7z"}, std::pair{ArchiveType::Zip, "b.zip"}}) {
+        SCOPED_TRACE(file);
+        const std::string body = tvxtest::ReadFile(archives + file);
+        ASSERT_FALSE(body.empty());
+        ASSERT_LT(body.size(), 2u << 20);
+        EXPECT_EQ(Unpack(type, body, out_), kUpdateUnpackFailed);
+        EXPECT_FALSE(platform::PathExists(out_ + "bomb.bin"));
+        EXPECT_FALSE(platform::PathExists(out_ + "bomb.bin.tvx-part"));
+    }
+
+    // Entries that each fit, but not together.
+    const std::string body = SevenZipOf(
+        {{"a.bin", std::string(4000, 'a')}, {"b.bin", std::string(4000, 'b')}, {"c.bin", "c"}});
+    const auto* data = reinterpret_cast<const uint8_t*>(body.data());
+    const auto size = static_cast<int64_t>(body.size());
+    EXPECT_EQ(SevenZipUnpack(out_, data, size, 8000), kExtractFailed);
+    EXPECT_FALSE(platform::PathExists(out_ + "a.bin"));
+    EXPECT_FALSE(platform::PathExists(out_ + "b.bin.tvx-part"));
+    EXPECT_EQ(SevenZipUnpack(out_, data, size, 8001), kExtractOk);
+    EXPECT_EQ(tvxtest::ReadFile(out_ + "c.bin"), "c");
 }
 
 TEST(ArchiveTypeTest, ExtensionInAnyCase) {

@@ -167,6 +167,33 @@ TEST_F(DirectDownloadTest, TwentyFilesArriveIdenticalWithEveryEventAndReport) {
     }
 }
 
+// A mirror asked over https that sends the client to plain http is a broken
+// mirror: the plain server gets no request, neither for the size nor for the
+// bytes, and the file comes from the next mirror.
+TEST_F(DirectDownloadTest, AnHttpsMirrorRedirectingToHttpFallsThroughToTheNext) {
+    using tvxtest::HttpScript;
+    tvxtest::ScriptedHttpServer plain;
+    ASSERT_TRUE(plain.Started());
+    plain.OnPrefix("/", [](const tvxtest::RecordedRequest&) {
+        return HttpScript::Respond(200, std::string(70000, 'e'));
+    });
+    tvxtest::NginxServer lowering(
+        {"location = /m/x.bin { return 302 " + plain.Url("/x.bin") + "; }"});
+    ASSERT_TRUE(lowering.Started()) << lowering.Error();
+    ASSERT_TRUE(nginx_.WritePatternFile("second/x.bin", 70000, 77));
+
+    const JobHandle job =
+        MakeJob({lowering.HttpsUrl("/m/x.bin") + "|" + nginx_.HttpUrl("/second/x.bin")});
+    ASSERT_EQ(TarvoLib_StartJob2(job, 1), result::kSuccess);
+    ASSERT_EQ(host_.WaitForCallback({event::kJobCompleted, event::kJobMessage}, 30000),
+              event::kJobCompleted)
+        << tvxtest::ReadFile(LogFilePath());
+    EXPECT_TRUE(tvxtest::ReadFile(dest_ + "x.bin") ==
+                tvxtest::ReadFile(nginx_.PathOf("second/x.bin")));
+    EXPECT_EQ(plain.ConnectionCount(), 0u);
+    EXPECT_NE(lowering.AccessLog().find("/m/x.bin"), std::string::npos);
+}
+
 TEST_F(DirectDownloadTest, EveryFileFallsThroughABrokenFirstMirrorToItsSecond) {
     using tvxtest::HttpScript;
     tvxtest::ScriptedHttpServer broken;

@@ -94,17 +94,20 @@ class EnginePathTest : public ::testing::Test {
 
     // nginx (in the namespace) with the update content written from the
     // stand-in engine; the library's manifest URL points at it.
-    void StartServer(const std::string& serverConfig = "", bool updateContent = true) {
+    void StartServer(const std::string& serverConfig = "", bool updateContent = true,
+                     const std::string& engine = TVX_ENGINE_PROGRAM) {
         nginx_ = std::make_unique<tvxtest::NginxServer>(tvxtest::NginxServer::Options{
             serverConfig, tvxtest::NginxServer::Certificate::kTrusted});
         ASSERT_TRUE(nginx_->Started()) << nginx_->Error();
         if (updateContent) {
             ASSERT_EQ(tvxtest::Shell(TVX_SOURCE_ROOT "/tools/update_content/make-update-content.sh"
                                                      " --engine " +
-                                     tvxtest::Quoted(TVX_ENGINE_PROGRAM) + " --out " +
+                                     tvxtest::Quoted(engine) + " --out " +
                                      tvxtest::Quoted(nginx_->DocumentRoot()) + " --base-url " +
                                      nginx_->HttpUrl("") +
-                                     " --hashlist " TVX_HASHLIST_TOOL " >/dev/null"),
+                                     // This machine has the engine's libraries; the
+                                     // package test runs the bundle on a clean root.
+                                     " --hashlist " TVX_HASHLIST_TOOL " --no-libraries >/dev/null"),
                       0);
         }
         SetUpdateManifestUrl(nginx_->HttpUrl(kUpdateManifestPath));
@@ -337,6 +340,52 @@ TEST_F(EnginePathTest, WithTheUpdateServerDownJobsStillComplete) {
         TarvoLib_Finalize();
         for (pid_t pid : EnginePids())
             kill(pid, SIGKILL);
+        nginx_.reset();
+    }
+}
+
+TEST_F(EnginePathTest, AnEngineThatCannotStartIsToldOnceAndJobsGoDirectAtOnce) {
+    // The real engine with an interpreter that is nowhere; and an engine that
+    // needs a library this machine lacks, as the engine of a machine without
+    // the engine's libraries does.
+    std::string badInterpreter = tvxtest::ReadFile(TVX_ENGINE_PROGRAM);
+    const size_t at = badInterpreter.find("/lib64/ld-linux-");
+    ASSERT_NE(at, std::string::npos);
+    badInterpreter.replace(at, 16, "/lib64/ld-nowhr-");
+    const std::string badFile = destDir_.Path() + "bad-interpreter.exe";
+    ASSERT_TRUE(tvxtest::WriteFile(badFile, badInterpreter));
+    struct Case {
+        std::string engine;
+        const char* reason;
+    };
+    for (const Case& c :
+         {Case{badFile, "cannot be executed: No such file or directory"},
+          Case{TVX_TEST_ENGINE_NEEDS_LIBRARY,
+               "error while loading shared libraries: libtvx-test-missing.so: "}}) {
+        SCOPED_TRACE(c.engine);
+        ASSERT_EQ(tvxtest::Shell("rm -rf " + tvxtest::Quoted(tvxtest::EngineFolder())), 0);
+        host_.Clear();
+        answered_ = 0;
+        ResetLogFile();
+        StartServer("", true, c.engine);
+        Initialize();
+        const std::vector<TestFile> files = {{"n.bin", 1 << 20}};
+        const JobHandle job = MakeJob(files);
+        ASSERT_EQ(TarvoLib_StartJob2(job, 1), result::kSuccess);
+        ASSERT_TRUE(WaitForCompletion(job)) << ::testing::PrintToString(host_.CallbackCodes());
+        ExpectIdentical(files);
+        const std::string log = ServiceLog();
+        // One line with the reason, one launch, no connection, no success.
+        EXPECT_EQ(Count(log, "[TarvoLib] Engine start failed"), 1u) << log;
+        EXPECT_EQ(Count(log, "[TarvoLib] Begin Update"), 1u) << log;
+        EXPECT_LE(Count(log, "[TarvoLib] Execute OK"), 1u) << log;
+        EXPECT_NE(log.find("[TarvoLib] Patch Fail"), std::string::npos) << log;
+        EXPECT_EQ(log.find("[TarvoLib] Patch Success"), std::string::npos) << log;
+        EXPECT_EQ(log.find("localClosed()"), std::string::npos) << log;
+        EXPECT_EQ(log.find("MaxTry Over"), std::string::npos) << log;
+        EXPECT_NE(log.find(kDirectBegin), std::string::npos) << log;
+        EXPECT_EQ(Seen(event::kEngineFailed), 1u);
+        TarvoLib_Finalize();
         nginx_.reset();
     }
 }

@@ -7,6 +7,7 @@
 
 #include "LibraryHarness.h"
 #include "library/common/Log.h"
+#include "library/sessions/CDataDownloadSession.h"
 #include "support/NginxServer.h"
 #include "support/ScriptedHttpServer.h"
 #include "tvx/BuiltinConfig.h"
@@ -144,6 +145,56 @@ TEST_F(DataDownloadTest, BodySharingReadsWithTheHeaderOrWithBytesPastItIsExact) 
         ASSERT_EQ(Fetch(server.Url(target)), event::kDataComplete);
         EXPECT_TRUE(FetchedBytes() == body);
     }
+}
+
+// The file list and the skin are small: a body up to the cap arrives, a
+// server that announces more is refused at the header, before a byte of the
+// body is stored, whatever it then sends (here: nothing, ever).
+TEST_F(DataDownloadTest, BodiesPastTheCapAreRefusedAtTheHeader) {
+    constexpr int64_t kCap = CDataDownloadSession::kMaxDataBytes;
+    tvxtest::NginxServer nginx;
+    ASSERT_TRUE(nginx.Started()) << nginx.Error();
+    ASSERT_TRUE(nginx.WritePatternFile("cap.bin", kCap, 3));
+    ASSERT_EQ(Fetch(nginx.HttpUrl("/cap.bin")), event::kDataComplete);
+    EXPECT_TRUE(FetchedBytes() == tvxtest::ReadFile(nginx.PathOf("cap.bin")));
+
+    tvxtest::ScriptedHttpServer server;
+    ASSERT_TRUE(server.Started());
+    for (const int64_t announced : {kCap + 1, int64_t{400} << 20, int64_t{1} << 50}) {
+        SCOPED_TRACE(announced);
+        const std::string target = "/huge" + std::to_string(announced);
+        server.On(target, HttpScript::StallAfterHeader(static_cast<uint64_t>(announced)));
+        const size_t before = tvxtest::ReadFile(LogFilePath()).size();
+        EXPECT_EQ(Fetch(server.Url(target)), event::kDataFailed);
+        const std::string log = tvxtest::ReadFile(LogFilePath()).substr(before);
+        EXPECT_NE(log.find("] [TarvoLib] Data Too Large : " + std::to_string(announced) +
+                           " bytes from " + server.Url(target)),
+                  std::string::npos)
+            << log;
+        // No size is offered for a body that was never taken.
+        int64_t size = 0;
+        TarvoLib_GetDataSize(&size);
+        EXPECT_EQ(size, 0);
+    }
+}
+
+// What was asked for over TLS is never fetched in the clear: a redirect from
+// https to http fails the download and the plain server gets no request. A
+// redirect that stays on https is followed.
+TEST_F(DataDownloadTest, HttpsIsNeverRedirectedToHttp) {
+    tvxtest::NginxServer plain;
+    ASSERT_TRUE(plain.Started()) << plain.Error();
+    ASSERT_TRUE(plain.WriteFile("list.txt", "http://evil.example/x.exe\n"));
+    tvxtest::NginxServer secure(
+        {"location = /down { return 302 " + plain.HttpUrl("/list.txt") +
+         "; }\n"
+         "location = /along { return 302 https://127.0.0.1:$server_port/list.txt; }"});
+    ASSERT_TRUE(secure.Started()) << secure.Error();
+    ASSERT_TRUE(secure.WriteFile("list.txt", "https body"));
+    EXPECT_EQ(Fetch(secure.HttpsUrl("/down")), event::kDataFailed);
+    EXPECT_EQ(plain.AccessLog(), "");
+    ASSERT_EQ(Fetch(secure.HttpsUrl("/along")), event::kDataComplete);
+    EXPECT_EQ(FetchedBytes(), "https body");
 }
 
 TEST_F(DataDownloadTest, RefusedUrlsFailAtOnce) {

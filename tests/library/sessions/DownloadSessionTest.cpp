@@ -327,6 +327,12 @@ TEST_F(DownloadSessionTest, FailuresAreReportedOnceWithTheirCode) {
     server.On("/close-first", HttpScript::CloseBeforeHeader());
     server.On("/close-inside-body",
               HttpScript().Send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly ten b"));
+    // Update files past the cap, and a body of no known length that never
+    // ends, are refused at the header: nothing of them is buffered.
+    server.On("/past-cap", HttpScript::StallAfterHeader(CDownloadSession::kMaxBodyBytes + 1));
+    server.On(
+        "/endless",
+        HttpScript().Send(HttpScript::StatusLine(200) + "\r\n" + std::string(4096, 'x')).Stall());
     uint16_t closedPort = 0;
     {
         ManualServer probe;  // a port that refuses once the probe is gone
@@ -343,6 +349,8 @@ TEST_F(DownloadSessionTest, FailuresAreReportedOnceWithTheirCode) {
         {server.Url("/loop"), {kSessionBadResponse}},
         {server.Url("/empty-location"), {kSessionBadResponse}},
         {server.Url("/ftp-target"), {kSessionBadResponse}},
+        {server.Url("/past-cap"), {kSessionBadResponse}},
+        {server.Url("/endless"), {kSessionBadResponse}},
         {server.Url("/close-first"), {kSessionClosed}},
         {server.Url("/close-inside-body"), {kSessionClosed}},
         {"http://127.0.0.1:" + std::to_string(closedPort) + "/x",

@@ -68,9 +68,14 @@ class UpdateDriver final : public IDownloadSessionEventListener {
             outcome_.set_value(results_ + "failed");
             return;
         }
+        platform::StartOutcome failure;
         const int started = CBinaryExecute_V3::Instance().RunEngine(
             CDownloadLibThread::Instance()->Loop(),
-            [this] { outcome_.set_value(results_ + "ready " + list_.NewVersion()); }, wait_);
+            [this](const platform::StartOutcome& end) {
+                outcome_.set_value(results_ + (end.IsReady() ? "ready " : "failed start ") +
+                                   list_.NewVersion());
+            },
+            wait_, failure);
         if (!started)
             outcome_.set_value(results_ + "not started");
     }
@@ -78,7 +83,7 @@ class UpdateDriver final : public IDownloadSessionEventListener {
     std::string manifestUrl_;
     CDownloadFileList list_;
     CDownloadSession session_;
-    std::unique_ptr<CEngineReadyWait> wait_;
+    std::unique_ptr<platform::ProcessStart> wait_;
     std::promise<std::string> outcome_;
     std::string results_;
     bool ok_ = true;
@@ -118,7 +123,8 @@ class EngineUpdateTest : public ::testing::Test {
                               std::string(" --engine ") + tvxtest::Quoted(TVX_TEST_ENGINE) +
                               " --out " + tvxtest::Quoted(nginx_.DocumentRoot()) + " --base-url " +
                               "http://127.0.0.1:" + std::to_string(nginx_.HttpPort()) +
-                              " --hashlist " TVX_HASHLIST_TOOL + extra + " >/dev/null") == 0;
+                              " --hashlist " TVX_HASHLIST_TOOL " --no-libraries" + extra +
+                              " >/dev/null") == 0;
     }
     std::string RunUpdate() {
         std::future<std::string> outcome;

@@ -3,7 +3,8 @@
 // is ready, in the way TVX_TEST_ENGINE_MODE asks:
 //   signal (default)  writes one byte, then lingers
 //   close             closes the descriptor without writing, then lingers
-//   exit              exits at once with status 3, saying nothing
+//   exit              exits at once with status 3, saying why on standard error
+//   crash             aborts at once
 //   daemon            leaves a child that holds the descriptor and lingers,
 //                     and exits at once, so that only the process's end tells
 // TVX_TEST_ENGINE_MARK names a file that gets "<pid> <ready fd>" first;
@@ -42,8 +43,12 @@ int main() {
             std::fclose(f);
         }
     }
-    if (mode && std::strcmp(mode, "exit") == 0)
+    if (mode && std::strcmp(mode, "exit") == 0) {
+        std::fputs("starting\nthe test engine says it cannot go on\n", stderr);
         return 3;
+    }
+    if (mode && std::strcmp(mode, "crash") == 0)
+        std::abort();
     if (mode && std::strcmp(mode, "daemon") == 0) {
         if (fork() == 0)
             usleep(static_cast<useconds_t>(lingerMs) * 1000);

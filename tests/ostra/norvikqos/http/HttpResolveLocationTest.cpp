@@ -130,3 +130,31 @@ TEST(HttpResolveLocation, TargetsThatCannotBeOpenedAreRefused) {
 }
 
 }  // namespace
+
+// A secure request never goes on in the clear, however the target is written;
+// the other way round, and https to https elsewhere, are fine.
+TEST(HttpResolveLocation, HttpsNeverRedirectsToHttp) {
+    constexpr const char* kSecureBase = "https://a.example/b/c";
+    for (const char* location :
+         {"http://a.example/x", "HTTP://a.example/x", "http://b.example:443/"}) {
+        std::string target = "untouched";
+        EXPECT_EQ(ResolveLocation(kSecureBase, location, target), qv::kLayerFail) << location;
+        EXPECT_EQ(target, "untouched");
+    }
+    const struct {
+        const char* base;
+        const char* location;
+        const char* expected;
+    } allowed[] = {
+        {kSecureBase, "//b.example/x", "https://b.example/x"},
+        {kSecureBase, "/x", "https://a.example/x"},
+        {kSecureBase, "HTTPS://b.example/y", "HTTPS://b.example/y"},
+        {"http://a.example/", "https://a.example/z", "https://a.example/z"},
+        {"HTTPS://a.example/", "https://a.example/z", "https://a.example/z"},
+    };
+    for (const auto& c : allowed) {
+        std::string target;
+        EXPECT_EQ(ResolveLocation(c.base, c.location, target), qv::kLayerOk) << c.location;
+        EXPECT_EQ(target, c.expected);
+    }
+}

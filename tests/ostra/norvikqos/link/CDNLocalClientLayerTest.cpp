@@ -69,6 +69,17 @@ std::string Frame(uint16_t category, uint16_t command, const std::string& payloa
     return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
+// A header alone, of any length field.
+std::string Header(uint16_t category, uint16_t command, uint32_t length) {
+    nwStreamFrameHeader header;
+    header.category = category;
+    header.command = command;
+    header.length = length;
+    std::string bytes(nwStreamFrame::kHeaderSize, '\0');
+    nwStreamFrame::WriteHeader(header, reinterpret_cast<uint8_t*>(bytes.data()));
+    return bytes;
+}
+
 std::string Le32(uint32_t v) {
     std::string s(4, '\0');
     for (int i = 0; i < 4; ++i)
@@ -148,6 +159,9 @@ TEST_F(CDNLocalClientLayerTest, MalformedEngineMessagesCloseTheLink) {
         {"category 258", Frame(258, 22, Le32(1))},
         {"category 768", Frame(768, 4, std::string(20, '\0'))},
         {"unknown command", Frame(256, 30, Le32(1))},
+        // Refused on its header: the body is never waited for.
+        {"header over the frame limit",
+         Header(256, 22, nwStreamFrame::kMaxPayloadLength + 8) + std::string(4096, 'x')},
         {"oversized progress count",
          Frame(256, 5, std::string(60, '\0') + Le32(1000) + std::string(80, '\0'))},
     };
