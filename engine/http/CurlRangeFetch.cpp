@@ -31,10 +31,9 @@ bool CurlRangeFetch::Start() {
     easy_ = curl_easy_init();
     if (!easy_)
         return false;
-    backend_.ApplyCommonOptions(easy_);
+    backend_.ApplyCommonOptions(easy_, url_);
     const std::string range = std::to_string(first_) + "-" + std::to_string(last_);
     curl_easy_setopt(easy_, CURLOPT_PRIVATE, static_cast<ICurlRequest*>(this));
-    curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str());
     curl_easy_setopt(easy_, CURLOPT_RANGE, range.c_str());  // copied by curl
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &OnWrite);
     curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
