@@ -22,7 +22,8 @@
 # as a share of N x the game, the mean and the longest job time, and then the
 # swarm's times against plain HTTP, the first user's time (it arrives alone)
 # against its plain-HTTP time, whether every copy is byte-identical, and how
-# busy the CPUs were. Needs root. Every round is bounded (10 minutes per job).
+# busy the CPUs were. Needs root. Each round ends within 125 s of its start (a
+# job cut off there counts as failed), so a run takes less than 5 minutes.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -149,6 +150,10 @@ mapfile -t arrivals < <(awk -v n="$users" -v m="$gap" -v s="$seed" 'BEGIN {
 
 cpu_busy() { awk '/^cpu / { print $2 + $3 + $4 + $7 + $8, $5 + $6 }' /proc/stat; }
 
+# Each round ends at most this long after its first arrival, so that a whole
+# run stays within 5 minutes.
+round_seconds=125
+
 # run_round NAME: every user's engine in its namespace, jobs at their arrival
 # times; each copy is checked and removed as soon as its job ends.
 run_round() {
@@ -178,7 +183,11 @@ run_round() {
     (
       sleep "$(awk -v a="${arrivals[$((u - 1))]}" -v s="$start" -v now="$(date +%s.%N)" \
         'BEGIN { w = a - (now - s); print (w > 0 ? w : 0) }')"
-      if in_ns "$tag-h$u" "$client" 57006 "$home/dl/" "${args[@]}" >"$home/time" 2>"$home/err"; then
+      # Every round ends within its deadline: a job not done by then failed.
+      left=$(awk -v a="${arrivals[$((u - 1))]}" -v d="$round_seconds" \
+        'BEGIN { l = d - a; print (l > 20 ? int(l) : 20) }')
+      if timeout "$left" ip netns exec "$tag-h$u" "$client" 57006 "$home/dl/" "${args[@]}" \
+        >"$home/time" 2>"$home/err"; then
         same=1
         for j in 0 1 2 3; do cmp -s "$www/g/part$j.bin" "$home/dl/part$j.bin" || same=0; done
         echo $same >"$home/same"
