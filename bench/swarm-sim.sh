@@ -164,7 +164,8 @@ run_round() {
   for ((u = 1; u <= users; u++)); do
     local home=$work/$name/u$u
     mkdir -p "$home/data" "$home/dl"
-    ip netns exec "$tag-h$u" env XDG_DATA_HOME="$home/data" TVX_ENGINE_IDLE_MS=600000 "$engine" &
+    ip netns exec "$tag-h$u" env XDG_DATA_HOME="$home/data" TVX_ENGINE_IDLE_MS=600000 "$engine" \
+      >/dev/null 2>"$home/engine.err" &
     engine_pids+=($!)
   done
   for ((u = 1; u <= users; u++)); do
