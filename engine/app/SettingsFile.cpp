@@ -14,10 +14,11 @@ constexpr char kDefaultText[] =
     "# Settings of the local download engine (vrDownload.exe), read at its start.\n"
     "# One \"key = value\" a line; \"#\" starts a comment.\n"
     "\n"
-    "# Upload to peers, in KiB per second; 0 for no limit. The engine shares only\n"
-    "# while one of its own downloads runs, and never limits peers on the local\n"
-    "# network.\n"
-    "upload_limit_kib = 4096\n"
+    "# Upload to peers: \"auto\" keeps uploads to about 80 % of the uplink the\n"
+    "# engine measures, so that downloads and other traffic still get through;\n"
+    "# or KiB per second, 0 for no limit. The engine shares only while one of\n"
+    "# its own downloads runs, and never limits peers on the local network.\n"
+    "upload_limit_kib = auto\n"
     "\n"
     "# Download from peers and web seeds, in KiB per second; 0 for no limit.\n"
     "download_limit_kib = 0\n"
@@ -65,16 +66,20 @@ torrent::PeerSettings LoadPeerSettings(const std::string& folder,
         const std::string where = path + ":" + std::to_string(number) + ": ";
         // Limits in KiB/s that still fit libtorrent's byte rates.
         constexpr unsigned long long kMaxKib = std::numeric_limits<int>::max() / 1024;
-        if (key == "upload_limit_kib" && ReadNumber(text, kMaxKib, value))
+        if (key == "upload_limit_kib" && text == "auto") {
+            settings.adaptiveUpload = true;
+        } else if (key == "upload_limit_kib" && ReadNumber(text, kMaxKib, value)) {
+            settings.adaptiveUpload = false;
             settings.uploadLimit = static_cast<uint32_t>(value * 1024);
-        else if (key == "download_limit_kib" && ReadNumber(text, kMaxKib, value))
+        } else if (key == "download_limit_kib" && ReadNumber(text, kMaxKib, value)) {
             settings.downloadLimit = static_cast<uint32_t>(value * 1024);
-        else if (key == "peer_port" && ReadNumber(text, 65535, value))
+        } else if (key == "peer_port" && ReadNumber(text, 65535, value)) {
             settings.listenPort = static_cast<uint16_t>(value);
-        else if (key == "upload_limit_kib" || key == "download_limit_kib" || key == "peer_port")
+        } else if (key == "upload_limit_kib" || key == "download_limit_kib" || key == "peer_port") {
             problems.push_back(where + "bad value \"" + text + "\" for " + key);
-        else
+        } else {
             problems.push_back(where + "unknown setting \"" + key + "\"");
+        }
     }
     return settings;
 }

@@ -11,7 +11,7 @@ namespace engine::app {
 // "key = value" a line, "#" starts a comment. Written with its defaults and
 // their description when it is missing.
 //
-//   upload_limit_kib = 4096    # KiB/s sent to peers; 0 for no limit
+//   upload_limit_kib = auto    # adapts to the uplink; or KiB/s sent to peers, 0 for no limit
 //   download_limit_kib = 0     # KiB/s taken from peers and web seeds; 0 for no limit
 //   peer_port = 0              # BitTorrent listen port; 0: any free port
 //

@@ -11,6 +11,7 @@
 #include <libtorrent/posix_disk_io.hpp>
 #include <libtorrent/session.hpp>
 #include <libtorrent/session_params.hpp>
+#include <libtorrent/session_stats.hpp>
 #include <libtorrent/settings_pack.hpp>
 #include <libtorrent/torrent_info.hpp>
 #include <libtorrent/torrent_status.hpp>
@@ -25,8 +26,11 @@ namespace engine::torrent {
 namespace {
 
 constexpr long kTickMs = 500;
-// What a torrent's web seeds are taken to give until they have been measured.
-constexpr int64_t kAssumedWebSeedRate = 4 << 20;
+// Peers that give less than this share of the most the engine has taken in
+// at once are too slow: the server sends what they have too, up to the
+// downlink. Measured on the engine's own downlink, never on the server's
+// rate, which is low exactly when the server is busy.
+constexpr double kSlowPeersShare = 0.3;
 
 std::string MiB(int64_t bytes) {
     char text[32];
@@ -36,10 +40,11 @@ std::string MiB(int64_t bytes) {
 
 lt::settings_pack SessionSettings(const PeerSettings& s) {
     lt::settings_pack pack;
-    pack.set_int(lt::settings_pack::alert_mask,
-                 static_cast<int>(static_cast<std::uint32_t>(
-                     lt::alert_category::status | lt::alert_category::error |
-                     lt::alert_category::peer | lt::alert_category::storage)));
+    pack.set_int(
+        lt::settings_pack::alert_mask,
+        static_cast<int>(static_cast<std::uint32_t>(
+            lt::alert_category::status | lt::alert_category::error | lt::alert_category::peer |
+            lt::alert_category::storage | lt::alert_category::stats)));
     pack.set_str(lt::settings_pack::listen_interfaces, "0.0.0.0:" + std::to_string(s.listenPort));
     pack.set_str(lt::settings_pack::user_agent, "vrDownload");
     // Peers come from the tracker and the local network only.
@@ -54,10 +59,10 @@ lt::settings_pack SessionSettings(const PeerSettings& s) {
     // fraction of what TCP does on a local network, at a high cost in CPU.
     pack.set_bool(lt::settings_pack::enable_outgoing_utp, false);
     pack.set_bool(lt::settings_pack::enable_incoming_utp, false);
-    pack.set_int(lt::settings_pack::upload_rate_limit, static_cast<int>(s.uploadLimit));
+    // An adaptive limit starts with a probe: no limit.
+    pack.set_int(lt::settings_pack::upload_rate_limit,
+                 s.adaptiveUpload ? 0 : static_cast<int>(s.uploadLimit));
     pack.set_int(lt::settings_pack::download_rate_limit, static_cast<int>(s.downloadLimit));
-    // A web seed that failed is asked again soon: it is the seed of last resort.
-    pack.set_int(lt::settings_pack::urlseed_wait_retry, 5);
     return pack;
 }
 
@@ -80,11 +85,8 @@ class PeerBackend::TimerWatch final : public platform::IFdHandler {
 
 PeerBackend::PeerBackend(platform::EventLoop& loop, http::CurlBackend& http, PeerSettings settings,
                          LogFunction log)
-    : loop_(loop),
-      http_(http),
-      settings_(std::move(settings)),
-      log_(std::move(log)),
-      webSeedRate_(kAssumedWebSeedRate) {
+    : loop_(loop), http_(http), settings_(std::move(settings)), log_(std::move(log)) {
+    sentBytesMetric_ = lt::find_metric_idx("net.sent_bytes");
     wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     timerFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     if (wakeFd_ < 0 || timerFd_ < 0)
@@ -149,28 +151,22 @@ void PeerBackend::TransferLive(bool live) {
     } else if (live_ == 0 && !paused_) {
         paused_ = true;
         session_->pause();
-        if (sessionFromPeers_ + sessionFromWebSeeds_ > 0) {
-            const int64_t all = sessionFromPeers_ + sessionFromWebSeeds_;
+        sentBytes_[0] = sentBytes_[1] = -1;
+        if (sessionFromPeers_ + sessionFromServer_ > 0) {
+            const int64_t all = sessionFromPeers_ + sessionFromServer_;
             log_("peer-assisted downloads: " + MiB(sessionFromPeers_) + " from peers (" +
-                 std::to_string(sessionFromPeers_ * 100 / all) + " %), " +
-                 MiB(sessionFromWebSeeds_) + " from web seeds; sharing paused");
+                 std::to_string(sessionFromPeers_ * 100 / all) + " %), " + MiB(sessionFromServer_) +
+                 " from web seeds; sharing paused");
         } else {
             log_("nothing downloads: sharing paused");
         }
-        sessionFromPeers_ = sessionFromWebSeeds_ = 0;
+        sessionFromPeers_ = sessionFromServer_ = 0;
     }
 }
 
-void PeerBackend::CountBytes(int64_t fromPeers, int64_t fromWebSeeds) {
+void PeerBackend::CountBytes(int64_t fromPeers, int64_t fromServer) {
     sessionFromPeers_ += fromPeers;
-    sessionFromWebSeeds_ += fromWebSeeds;
-}
-
-void PeerBackend::NoteWebSeedRate(int bytesPerSecond) {
-    // A web seed that gives nothing right now (between requests, or failing)
-    // says nothing about what the server would give.
-    if (bytesPerSecond > 0)
-        webSeedRate_ = bytesPerSecond;
+    sessionFromServer_ += fromServer;
 }
 
 void PeerBackend::AddTorrent(PeerTransfer& owner, lt::add_torrent_params params) {
@@ -287,7 +283,21 @@ void PeerBackend::HandleAlert(lt::alert* alert) {
             owner->OnTorrentFailed(a->message(), false);
         return;
     }
+    if (auto* a = lt::alert_cast<lt::state_changed_alert>(alert)) {
+        // A torrent ready to download asks the server at once, not at the
+        // next tick.
+        if (a->state == lt::torrent_status::downloading)
+            if (PeerTransfer* owner = OwnerOf(a->handle))
+                owner->Tick(topUp_, RequestRateLimit());
+        return;
+    }
+    if (auto* a = lt::alert_cast<lt::session_stats_alert>(alert)) {
+        AdaptUploadLimit(*a);
+        return;
+    }
     if (auto* a = lt::alert_cast<lt::hash_failed_alert>(alert)) {
+        if (PeerTransfer* owner = OwnerOf(a->handle))
+            owner->OnPieceFailed(a->piece_index);
         log_("piece " + std::to_string(static_cast<int>(a->piece_index)) + " of " +
              a->torrent_name() + " failed its hash check");
         return;
@@ -313,9 +323,60 @@ void PeerBackend::Tick() {
     if (live_ == 0)
         return;
     session_->post_torrent_updates();
+    if (settings_.adaptiveUpload)
+        session_->post_session_stats();
+    int64_t fromPeers = 0;
+    int64_t fromServer = 0;
+    for (auto& [hash, entry] : torrents_) {
+        if (!entry.owner)
+            continue;
+        entry.owner->Measure();
+        fromPeers += entry.owner->PeerRate();
+        fromServer += entry.owner->ServerRate();
+    }
+    downlinkPeak_ = std::max(downlinkPeak_, fromPeers + fromServer);
+    const bool topUp =
+        static_cast<double>(fromPeers) < kSlowPeersShare * static_cast<double>(downlinkPeak_);
+    if (topUp != topUp_)
+        log_(topUp ? "peers give " + MiB(fromPeers) + "/s of a downlink of " + MiB(downlinkPeak_) +
+                         "/s: the server tops up"
+                   : "peers give " + MiB(fromPeers) + "/s: the server sends only what they lack");
+    topUp_ = topUp;
     for (auto& [hash, entry] : torrents_)
         if (entry.owner)
-            entry.owner->Tick();
+            entry.owner->Tick(topUp_, RequestRateLimit());
+}
+
+int64_t PeerBackend::RequestRateLimit() const {
+    if (settings_.downloadLimit == 0)
+        return 0;
+    // The server's requests keep to the download limit together, as far as
+    // the live downloads may all have theirs in flight.
+    const int64_t requests = std::max(1, live_) * static_cast<int64_t>(ServerPieces::kRequests);
+    return std::max<int64_t>(1024, settings_.downloadLimit / requests);
+}
+
+void PeerBackend::AdaptUploadLimit(const lt::session_stats_alert& stats) {
+    if (sentBytesMetric_ < 0 || paused_)
+        return;
+    const auto counters = stats.counters();
+    const int64_t sent = counters[static_cast<std::size_t>(sentBytesMetric_)];
+    // Over the last second (two ticks), which evens out the limiter's bursts.
+    const int64_t before = sentBytes_[0];
+    sentBytes_[0] = sentBytes_[1];
+    sentBytes_[1] = sent;
+    if (before < 0)
+        return;
+    const int64_t limit = uploadLimit_.OnSample(sent - before, std::chrono::steady_clock::now());
+    if (limit == appliedUploadLimit_)
+        return;
+    appliedUploadLimit_ = limit;
+    lt::settings_pack pack;
+    pack.set_int(lt::settings_pack::upload_rate_limit, static_cast<int>(limit));
+    session_->apply_settings(std::move(pack));
+    if (limit != 0)
+        log_("upload limit " + MiB(limit) + "/s (uplink measured at " +
+             MiB(uploadLimit_.MeasuredUplink()) + "/s)");
 }
 
 std::string PeerBackend::MarkerPath(const std::string& path) const {

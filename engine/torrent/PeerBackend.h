@@ -15,6 +15,7 @@
 #include "engine/http/CurlBackend.h"
 #include "engine/jobs/ITransferBackend.h"
 #include "engine/torrent/PeerSettings.h"
+#include "engine/torrent/UploadLimit.h"
 #include "platform/EventLoop.h"
 
 namespace engine::torrent {
@@ -22,8 +23,9 @@ namespace engine::torrent {
 class PeerTransfer;
 
 // Peer-assisted downloads: a file whose torrent metadata the content server
-// offers is fetched through one libtorrent session, with the file's mirrors as
-// web seeds and peers from the tracker and local discovery; any other file
+// offers is fetched through one libtorrent session, with pieces from peers
+// (tracker and local discovery) and from the file's mirrors (ServerPieces),
+// which libtorrent checks alike; any other file
 // goes over HTTP as before. libtorrent's alerts are drained in the engine's
 // loop when its notify callback says there are some, never by polling.
 //
@@ -62,11 +64,7 @@ class PeerBackend final : public jobs::ITransferBackend, private platform::IFdHa
     void ReleaseTorrent(PeerTransfer& owner, const lt::torrent_handle& handle, bool complete,
                         bool tellOwner);
     void TransferLive(bool live);
-    void CountBytes(int64_t fromPeers, int64_t fromWebSeeds);
-    // What one torrent's web seeds gave (bytes per second) when last
-    // measured; before any measurement, a modest guess.
-    void NoteWebSeedRate(int bytesPerSecond);
-    int64_t WebSeedRate() const { return webSeedRate_; }
+    void CountBytes(int64_t fromPeers, int64_t fromServer);
     // Markers of files that a torrent wrote out of order: such a file is no
     // prefix of the content and must never be continued by a range request.
     void MarkPeerWritten(const std::string& path, bool written) const;
@@ -81,6 +79,8 @@ class PeerBackend final : public jobs::ITransferBackend, private platform::IFdHa
     void OnFdReady(uint32_t events) override;
     void DrainAlerts();
     void Tick();
+    int64_t RequestRateLimit() const;
+    void AdaptUploadLimit(const lt::session_stats_alert& stats);
     void HandleAlert(lt::alert* alert);
     PeerTransfer* OwnerOf(const lt::torrent_handle& handle);
     std::string MarkerPath(const std::string& path) const;
@@ -104,8 +104,15 @@ class PeerBackend final : public jobs::ITransferBackend, private platform::IFdHa
     // Owners waiting for their torrent's removal (to go on over HTTP).
     std::map<lt::sha1_hash, PeerTransfer*> removing_;
     int64_t sessionFromPeers_ = 0;
-    int64_t sessionFromWebSeeds_ = 0;
-    int64_t webSeedRate_;
+    int64_t sessionFromServer_ = 0;
+    // The most this engine has taken in at once (bytes per second, peers and
+    // server together): what its downlink allows, as far as it knows.
+    int64_t downlinkPeak_ = 0;
+    bool topUp_ = false;  // peers too slow for the downlink, as last measured
+    UploadLimit uploadLimit_;
+    int sentBytesMetric_ = -1;
+    int64_t sentBytes_[2] = {-1, -1};  // at the last two session stats
+    int64_t appliedUploadLimit_ = 0;
     std::vector<lt::alert*> alerts_;
 };
 

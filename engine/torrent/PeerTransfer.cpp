@@ -10,6 +10,7 @@
 #include <libtorrent/torrent_status.hpp>
 
 #include <algorithm>
+#include <random>
 #include <vector>
 
 #include "engine/torrent/PeerBackend.h"
@@ -21,18 +22,6 @@ using Clock = std::chrono::steady_clock;
 
 // Torrent metadata of one game file is a few KiB; anything far larger is not one.
 constexpr std::size_t kMaxMetadataBytes = 8u << 20;
-// Small files come from the web seeds at once: peers would save little of them.
-constexpr int64_t kSmallFile = 8 << 20;
-// How long a fresh torrent looks for peers before it asks the web seeds; one
-// that has no peer connection at all by its first tick does not wait.
-constexpr auto kPeerGrace = std::chrono::milliseconds(1000);
-// Web seeds that were switched on stay on this long: their rate is known only
-// once their connection is under way.
-constexpr auto kWebSeedHold = std::chrono::milliseconds(1000);
-// Peers that give a torrent this much are enough, however fast the content
-// server's web seeds looked: a server lets each request start in a burst far
-// above what it sustains, and every byte the swarm can give spares it.
-constexpr int64_t kEnoughFromPeers = 8 << 20;
 // A torrent that gains nothing for this long goes on over HTTP.
 constexpr auto kStallLimit = std::chrono::seconds(30);
 
@@ -151,8 +140,10 @@ bool PeerTransfer::UseMetadata(const std::string& body, std::string& why) {
               std::to_string(request_.expectedSize);
         return false;
     }
-    // The job's mirrors are the web seeds, not what the metadata names.
+    // The job's mirrors serve the pieces (ServerPieces), not libtorrent's web
+    // seeds: those fetch over one connection and cannot be told which pieces.
     info->set_web_seeds({});
+    info_ = info;
     lt::add_torrent_params params;
     params.ti = std::move(info);
     const std::size_t slash = request_.path.rfind('/');
@@ -160,11 +151,6 @@ bool PeerTransfer::UseMetadata(const std::string& body, std::string& why) {
     // The job's own file name, whatever the metadata calls the file.
     params.renamed_files[lt::file_index_t{0}] = request_.path.substr(slash + 1);
     params.flags &= ~(lt::torrent_flags::auto_managed | lt::torrent_flags::paused);
-    if (params.ti->total_size() < kSmallFile) {
-        params.url_seeds = request_.mirrors;
-        webSeedsOn_ = true;
-        webSeedsSince_ = Clock::now();
-    }
     state_ = State::Adding;
     backend_.AddTorrent(*this, std::move(params));
     return true;
@@ -174,6 +160,12 @@ void PeerTransfer::OnTorrentAdded(const lt::torrent_handle& handle) {
     handle_ = handle;
     state_ = State::Torrent;
     lastProgress_ = Clock::now();
+    // Each engine sweeps the pieces no peer has from a starting point of its
+    // own, so that engines fetching at the same time fetch different pieces.
+    std::random_device random;
+    server_ = std::make_unique<ServerPieces>(
+        backend_.Http(), request_.mirrors, info_, handle_, random(),
+        [this](std::string_view line) { backend_.Log(Name() + ": " + std::string(line)); });
     backend_.MarkPeerWritten(request_.path, true);
 }
 
@@ -187,15 +179,12 @@ void PeerTransfer::OnStatus(const lt::torrent_status& status) {
         return;
     done_ = status.total_wanted_done;
     payload_ = status.total_payload_download;
-    const bool downloading = status.state == lt::torrent_status::downloading;
-    if (downloading && !downloading_)
-        downloadingSince_ = Clock::now();
-    downloading_ = downloading;
+    downloading_ = status.state == lt::torrent_status::downloading;
     if (status.is_finished)
         return OnTorrentFinished();
     const auto now = Clock::now();
     const int64_t progress = done_ + payload_;
-    if (progress != lastProgressBytes_ || !downloading) {
+    if (progress != lastProgressBytes_ || !downloading_) {
         lastProgressBytes_ = progress;
         lastProgress_ = now;
     } else if (now - lastProgress_ >= kStallLimit) {
@@ -203,84 +192,51 @@ void PeerTransfer::OnStatus(const lt::torrent_status& status) {
     }
 }
 
-void PeerTransfer::Tick() {
-    if (state_ != State::Torrent || !downloading_)
-        return;
-    std::vector<lt::peer_info> peers;
-    handle_.get_peer_info(peers);
-    CountSources(peers);
-    int fromPeers = 0;
-    int fromWebSeeds = 0;
-    bool anyPeer = false;
-    for (const lt::peer_info& p : peers) {
-        if (p.connection_type != lt::peer_info::standard_bittorrent) {
-            fromWebSeeds += p.payload_down_speed;
-            continue;
-        }
-        anyPeer = true;
-        if (p.flags & lt::peer_info::interesting)
-            fromPeers += p.payload_down_speed;
-    }
-    const auto now = Clock::now();
-    if (webSeedsOn_) {
-        if (now - webSeedsSince_ < kWebSeedHold)
-            return;
-        backend_.NoteWebSeedRate(fromWebSeeds);
-    } else if (now - downloadingSince_ < kPeerGrace && anyPeer) {
-        return;
-    }
-    // Web seeds go when peers give as much as the content server would (or
-    // enough), and come back when peers give less than half of that: between
-    // the two the torrent keeps what it has, so that it does not flap with
-    // every tick.
-    const int64_t bar = std::min(backend_.WebSeedRate(), kEnoughFromPeers);
-    if (webSeedsOn_ ? fromPeers >= bar : fromPeers * 2 < bar)
-        SetWebSeeds(!webSeedsOn_);
+void PeerTransfer::OnPieceFailed(lt::piece_index_t piece) {
+    if (server_)
+        server_->OnPieceFailed(piece);
 }
 
-void PeerTransfer::CountSources(const std::vector<lt::peer_info>& peers) {
-    for (const lt::peer_info& p : peers) {
-        // A connection counts its bytes from zero; a new one starts over.
-        const bool web = p.connection_type != lt::peer_info::standard_bittorrent;
-        const std::string key =
-            (web ? "web " : "bt ") + p.ip.address().to_string() + ":" + std::to_string(p.ip.port());
-        int64_t& last = connectionTotals_[key];
-        const int64_t gained =
-            p.total_download >= last ? p.total_download - last : p.total_download;
-        last = p.total_download;
-        (web ? webSeedBytes_ : peerBytes_) += gained;
+void PeerTransfer::Measure() {
+    if (state_ != State::Torrent || !server_) {
+        peerRate_ = serverRate_ = 0;
+        return;
     }
+    const lt::torrent_status status = handle_.status(lt::status_flags_t{});
+    peerRate_ = status.download_payload_rate;
+    // Over the last second: two ticks.
+    const int64_t now = server_->BytesHandedOver();
+    serverRate_ = now - serverBytes_[0];
+    serverBytes_[0] = serverBytes_[1];
+    serverBytes_[1] = now;
 }
 
-void PeerTransfer::SetWebSeeds(bool on) {
-    if (on == webSeedsOn_)
+void PeerTransfer::Tick(bool topUp, int64_t requestRateLimit) {
+    if (state_ != State::Torrent || !server_)
         return;
-    webSeedsOn_ = on;
-    webSeedsSince_ = Clock::now();
-    for (const std::string& url : request_.mirrors) {
-        if (on)
-            handle_.add_url_seed(url);
-        else
-            handle_.remove_url_seed(url);
-    }
-    if (!on)
-        std::erase_if(connectionTotals_, [](const auto& e) { return e.first.starts_with("web "); });
+    const lt::torrent_status status = handle_.status(lt::torrent_handle::query_pieces);
+    if (status.state != lt::torrent_status::downloading)
+        return;  // still checking what is on disk, or already complete
+    ServerPieces::View view;
+    view.have = status.pieces;
+    handle_.piece_availability(view.availability);
+    view.peersSending.assign(static_cast<std::size_t>(info_->num_pieces()), false);
+    for (const lt::partial_piece_info& p : handle_.get_download_queue())
+        if (p.requested + p.writing + p.finished > 0)
+            view.peersSending[static_cast<std::size_t>(static_cast<int>(p.piece_index))] = true;
+    view.topUp = topUp;
+    view.requestRateLimit = requestRateLimit;
+    server_->Update(std::move(view));
 }
 
 void PeerTransfer::OnTorrentFinished() {
     if (state_ != State::Torrent)
         return;
-    // Connections that ended since the last tick took their last bytes with
-    // them: those are put down to whichever source was in use.
-    std::vector<lt::peer_info> peers;
-    handle_.get_peer_info(peers);
-    CountSources(peers);
     payload_ = std::max(payload_, handle_.status(lt::status_flags_t{}).total_payload_download);
-    const int64_t unknown = std::max<int64_t>(0, payload_ - peerBytes_ - webSeedBytes_);
-    const int64_t fromWeb = std::min(webSeedBytes_ + (webSeedsOn_ ? unknown : 0), payload_);
-    const int64_t fromPeers = payload_ - fromWeb;
-    backend_.CountBytes(fromPeers, fromWeb);
-    backend_.Log(Name() + ": complete, " + MiB(fromPeers) + " from peers, " + MiB(fromWeb) +
+    const int64_t fromServer = server_ ? server_->BytesHandedOver() : 0;
+    server_.reset();  // ends requests still under way
+    backend_.CountBytes(payload_, fromServer);
+    backend_.Log(Name() + ": complete, " + MiB(payload_) + " from peers, " + MiB(fromServer) +
                  " from web seeds");
     backend_.MarkPeerWritten(request_.path, false);
     done_ = request_.expectedSize >= 0 ? request_.expectedSize : done_;
@@ -299,6 +255,7 @@ void PeerTransfer::OnTorrentFailed(const std::string& why, bool writeError) {
 
 void PeerTransfer::FallBack(const std::string& why) {
     backend_.Log(Name() + ": torrent given up (" + why + "), over HTTP");
+    server_.reset();
     state_ = State::Removing;
     backend_.ReleaseTorrent(*this, handle_, false, true);
 }
@@ -331,6 +288,7 @@ void PeerTransfer::OnTransferFinished(uint32_t, jobs::TransferOutcome outcome) {
 void PeerTransfer::Finish(jobs::TransferOutcome outcome) {
     if (state_ == State::Over)
         return;
+    server_.reset();
     if (state_ == State::Torrent)
         backend_.ReleaseTorrent(*this, handle_, outcome == jobs::TransferOutcome::Done, false);
     if (state_ == State::Http && http_)

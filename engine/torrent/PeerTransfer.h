@@ -12,6 +12,7 @@
 
 #include "engine/http/CurlFetch.h"
 #include "engine/jobs/ITransferBackend.h"
+#include "engine/torrent/ServerPieces.h"
 
 namespace engine::torrent {
 
@@ -22,9 +23,10 @@ class PeerBackend;
 // libtorrent session, otherwise, or when the torrent cannot go on, over HTTP.
 // The job hears the same either way.
 //
-// The content server is the seed of last resort: its web seeds are left off
-// while peers deliver more than they would, so that a swarm takes as little
-// from it as it can without being slower than the server alone.
+// The content server is the seed of last resort (ServerPieces): it sends at
+// once what no connected peer has, and what peers have only while they are
+// too slow for this engine's downlink, so that a swarm takes as little from
+// it as it can without being slower than the server alone.
 class PeerTransfer final : public jobs::ITransfer,
                            private http::IFetchListener,
                            private jobs::ITransferListener {
@@ -45,9 +47,16 @@ class PeerTransfer final : public jobs::ITransfer,
     void OnTorrentFailed(const std::string& why, bool writeError);
     void OnTorrentRemoved();
     void OnStatus(const lt::torrent_status& status);
-    // Twice a second while the torrent runs: chooses between peers and the
-    // web seeds and counts what came from each.
-    void Tick();
+    void OnPieceFailed(lt::piece_index_t piece);
+    // Payload bytes per second from peers and from the server now.
+    int64_t PeerRate() const { return peerRate_; }
+    int64_t ServerRate() const { return serverRate_; }
+    // Twice a second while the torrent runs: measures both sources, then
+    // keeps the server as busy as the torrent needs (topUp: peers are too
+    // slow for the downlink, the server may send what they have too).
+    void Measure();
+    // requestRateLimit: bytes per second for each server request, 0 for none.
+    void Tick(bool topUp, int64_t requestRateLimit);
 
   private:
     enum class State { Metadata, Adding, Torrent, Removing, Http, Over };
@@ -60,8 +69,6 @@ class PeerTransfer final : public jobs::ITransfer,
     bool FetchMetadata();
     bool UseMetadata(const std::string& body, std::string& why);
     void StartHttp();
-    void CountSources(const std::vector<lt::peer_info>& peers);
-    void SetWebSeeds(bool on);
     void FallBack(const std::string& why);
     void Finish(jobs::TransferOutcome outcome);
     std::string Name() const;
@@ -77,15 +84,16 @@ class PeerTransfer final : public jobs::ITransfer,
     std::unique_ptr<jobs::ITransfer> http_;
     lt::torrent_handle handle_;
 
+    std::shared_ptr<const lt::torrent_info> info_;
+    std::unique_ptr<ServerPieces> server_;
+
     int64_t done_ = 0;
-    int64_t payload_ = 0;                              // payload bytes downloaded by the torrent
-    int64_t webSeedBytes_ = 0;                         // of which from web seeds
-    int64_t peerBytes_ = 0;                            // and from peers, as far as seen
-    std::map<std::string, int64_t> connectionTotals_;  // per connection
-    bool webSeedsOn_ = false;
-    std::chrono::steady_clock::time_point webSeedsSince_;
+    int64_t payload_ = 0;  // payload bytes downloaded from peers
     bool downloading_ = false;
-    std::chrono::steady_clock::time_point downloadingSince_;
+    int64_t peerRate_ = 0;
+    int64_t serverRate_ = 0;
+    // Server bytes handed over, at this tick and the one before.
+    int64_t serverBytes_[2] = {0, 0};
     std::chrono::steady_clock::time_point lastProgress_;
     int64_t lastProgressBytes_ = -1;
 };
