@@ -1,10 +1,9 @@
 #include "engine/http/CurlRangeFetch.h"
 
-#include <strings.h>
 
-#include <cstdlib>
 #include <string_view>
 
+#include "engine/http/ContentRange.h"
 #include "engine/http/CurlBackend.h"
 
 namespace engine::http {
@@ -84,22 +83,9 @@ size_t CurlRangeFetch::OnHeader(char* data, size_t size, size_t count, void* sel
         f->rangeStart_ = f->rangeEnd_ = -1;
         f->checked_ = false;
     }
-    constexpr std::string_view kName = "content-range:";
-    if (line.size() > kName.size() && strncasecmp(line.data(), kName.data(), kName.size()) == 0) {
-        const std::string value(line.substr(kName.size()));
-        const size_t bytes = value.find("bytes");
-        if (bytes != std::string::npos) {
-            char* end = nullptr;
-            const long long start = std::strtoll(value.c_str() + bytes + 5, &end, 10);
-            if (end && *end == '-') {
-                char* after = nullptr;
-                const long long stop = std::strtoll(end + 1, &after, 10);
-                if (after != end + 1 && start >= 0 && stop >= start) {
-                    f->rangeStart_ = start;
-                    f->rangeEnd_ = stop;
-                }
-            }
-        }
+    if (const auto range = ParseContentRangeLine(line)) {
+        f->rangeStart_ = range->first;
+        f->rangeEnd_ = range->last;
     }
     return length;
 }

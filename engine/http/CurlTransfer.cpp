@@ -1,14 +1,13 @@
 #include "engine/http/CurlTransfer.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "engine/http/ContentRange.h"
 #include "engine/http/CurlBackend.h"
 
 namespace engine::http {
@@ -188,17 +187,8 @@ size_t CurlTransfer::OnHeader(char* data, size_t size, size_t count, void* self)
         t->contentRangeStart_ = -1;
         t->statusChecked_ = false;
     }
-    constexpr std::string_view kName = "content-range:";
-    if (line.size() > kName.size() && strncasecmp(line.data(), kName.data(), kName.size()) == 0) {
-        const std::string value(line.substr(kName.size()));
-        const size_t bytes = value.find("bytes");
-        if (bytes != std::string::npos) {
-            char* end = nullptr;
-            const long long start = std::strtoll(value.c_str() + bytes + 5, &end, 10);
-            if (end && *end == '-' && start >= 0)
-                t->contentRangeStart_ = start;
-        }
-    }
+    if (const auto range = ParseContentRangeLine(line))
+        t->contentRangeStart_ = range->first;
     return length;
 }
 
