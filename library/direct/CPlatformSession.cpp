@@ -388,6 +388,8 @@ void CPlatformSession::CompleteFile() {
             RunAttempt(true);
         return;
     }
+    if (current_->expected)
+        WriteLogFormat("[TarvoLib] Verified : %s", current_->url.c_str());
     verifyFailures_ = 0;
     CloseFile();
     ReleaseConnection(true);
