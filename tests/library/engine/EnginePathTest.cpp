@@ -104,7 +104,9 @@ class EnginePathTest : public ::testing::Test {
                                      tvxtest::Quoted(TVX_ENGINE_PROGRAM) + " --out " +
                                      tvxtest::Quoted(nginx_->DocumentRoot()) + " --base-url " +
                                      nginx_->HttpUrl("") +
-                                     " --hashlist " TVX_HASHLIST_TOOL " >/dev/null"),
+                                     " --hashlist " TVX_HASHLIST_TOOL
+                                     " --sign-key " TVX_TEST_PUBLISHER_KEY
+                                     " --sign-tool " TVX_SIGN_TOOL " >/dev/null"),
                       0);
         }
         SetUpdateManifestUrl(nginx_->HttpUrl(kUpdateManifestPath));
