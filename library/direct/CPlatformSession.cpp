@@ -58,6 +58,9 @@ bool CPlatformSession::StartFiles(const std::vector<FileEntry>& files) {
         // of it instead of completing without the file.
         if (file.url.empty() || file.folder.empty())
             continue;
+        // Already fetched and verified (by the engine): never fetched again.
+        if (file.verified)
+            continue;
         FileEntry copy = file;
         copy.size = 0;
         copy.receivedBytes = 0;
@@ -372,7 +375,7 @@ bool CPlatformSession::RejectUnverifiedFile() {
     writtenBytes_ -= current_->receivedBytes + current_->committedBytes;
     current_->receivedBytes = 0;
     current_->committedBytes = 0;
-    if (++verifyFailures_ >= 2) {
+    if (++current_->verifyFailures >= 2) {
         WriteLogFormat("[TarvoLib] Verify Failed : %s", current_->url.c_str());
         Fail();
         return false;
@@ -390,7 +393,6 @@ void CPlatformSession::CompleteFile() {
     }
     if (current_->expected)
         WriteLogFormat("[TarvoLib] Verified : %s", current_->url.c_str());
-    verifyFailures_ = 0;
     CloseFile();
     ReleaseConnection(true);
     const size_t finished = static_cast<size_t>(entryIndex_);

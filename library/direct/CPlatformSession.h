@@ -153,8 +153,6 @@ class CPlatformSession final : public nwIHttpClientExEventListener {
     // The current attempt's bytes, hashed as they are written, so that a
     // signed file is verified without being read again.
     CSha256 hash_;
-    // Failed verifications of the current file.
-    int32_t verifyFailures_ = 0;
     std::string currentPath_;
     std::vector<FileEntry> entries_;
     // Every byte received per entry over all attempts, for the reports.

@@ -32,6 +32,11 @@ struct FileEntry {
     // Set when the file is signed: it counts as complete only once its bytes
     // match; a file that fails is fetched once more, then the job fails.
     std::optional<FileDigest> expected;
+    // Failed checks so far, on whichever path fetched the file.
+    int32_t verifyFailures = 0;
+    // Checked against expected (on the engine path): a later direct download
+    // of the job leaves it alone.
+    bool verified = false;
 
     std::string LocalPath() const { return folder + name; }
     int64_t BytesPresent() const { return receivedBytes + committedBytes; }
