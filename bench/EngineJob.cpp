@@ -23,11 +23,11 @@
 #include <vector>
 
 #include "TarvoLib.h"
-#include "util/Sha256.h"
 #include "ostra/norvikqos/link/nwCDNLocalMessages.h"
 #include "platform/MessageTarget.h"
 #include "support/NginxServer.h"
 #include "support/TempDir.h"
+#include "util/Sha256.h"
 
 namespace {
 
