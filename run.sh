@@ -36,7 +36,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTVX_WERROR=OFF \
   -DTVX_FILELIST_URL="http://127.0.0.1:$port/fullinst/filelist.txt" \
   -DTVX_SKIN_URL="http://127.0.0.1:$port/fullinst/img.zip" \
   -DTVX_UPDATE_SERVER_URL="http://127.0.0.1:$port" >/dev/null
-targets=(tvx-launcher tvx-skin-maker tvx-hashlist vrDownload tvx-make-torrents
+targets=(tvx-launcher tvx-skin-maker tvx-hashlist tvx-sign vrDownload tvx-make-torrents
   bench_EngineSwarmClient)
 have_report_host=0
 # The whole target list first: grep -q stopping early would break the pipe.
@@ -105,6 +105,10 @@ fi
 # Torrent metadata beside every game file and a tracker: the engine fetches
 # them with peers, the content server being their web seed.
 update_args+=(--torrents "$build/tools/torrent_maker/tvx-make-torrents")
+# The list and the update are signed with the key this build made at
+# configure time, whose public half is built into the launcher.
+update_args+=(--sign-key "$build/test-publisher/publisher.key"
+  --sign-tool "$build/tools/sign/tvx-sign")
 [ -z "$rate" ] || update_args+=(--limit-rate "$rate")
 tools/demo_server/demo-server.sh --dir "$build/demo-server" --port "$port" --sizes "$sizes" \
   --skin "$build/demo-skin/img.zip" "${update_args[@]}" >"$work/server.out" 2>&1 &
@@ -221,6 +225,10 @@ fi
 listed=$(grep -c . "$build/demo-server/www/fullinst/filelist.txt" || true)
 printf 'files:   %d of %d listed, %d byte-identical to the served ones\n' "$files" "$listed" "$same"
 printf 'bytes:   %d\n' "$bytes"
+# The library logs every file whose SHA-256 and size matched the signed metadata.
+log=$home/.local/share/Brenholt/vrDownloader/config/service.log
+verified=$(grep -a -c '\[TarvoLib\] Verified : ' "$log" 2>/dev/null || true)
+printf "files: %d verified against the publisher's signature\n" "${verified:-0}"
 ms=$(((ended - started) / 1000000))
 printf 'time:    %d.%01d s\n' $((ms / 1000)) $((ms % 1000 / 100))
 if [ -n "$report_pid" ]; then

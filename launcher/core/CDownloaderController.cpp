@@ -10,7 +10,11 @@
 #include "launcher/core/FolderRules.h"
 #include "launcher/core/Format.h"
 #include "launcher/core/InstallerLaunch.h"
+#include "launcher/core/SignedFileList.h"
 #include "launcher/core/SkinPackage.h"
+#include "library/common/Log.h"
+#include "platform/Clock.h"
+#include "platform/Paths.h"
 
 namespace launcher {
 namespace {
@@ -186,13 +190,64 @@ void CDownloaderController::OnData() {
         return;
     if (listParsed_)
         OnSkin(bytes.data(), static_cast<int64_t>(bytes.size()));
+    else if (awaitingListMetadata_)
+        OnListMetadata(std::string_view(bytes.data(), bytes.size()));
     else
+        OnListBytes(std::move(bytes));
+}
+
+void CDownloaderController::OnListBytes(std::vector<char> bytes) {
+    if (config_.publisherKey.empty()) {
+        WriteLog("[Launcher] No publisher key built in: the file list and its files are unsigned");
         OnFileList(std::string_view(bytes.data(), bytes.size()));
+        return;
+    }
+    signedList_.assign(bytes.begin(), bytes.end());
+    awaitingListMetadata_ = true;
+    if (TarvoLib_DownloadData2(ReleaseMetadataUrl(config_.fileListUrl).c_str()) != kSuccess)
+        FailAndQuit(text::kListRequestFailed, true);
+}
+
+void CDownloaderController::OnListMetadata(std::string_view metadata) {
+    awaitingListMetadata_ = false;
+    const std::string iniPath =
+        config_.releaseVersionPath.empty() ? ReleaseVersionIniPath() : config_.releaseVersionPath;
+    const ParsedFileList parsed = ParseFileList(signedList_);
+    const FileListCheck check =
+        CheckSignedFileList(signedList_, parsed.urls, metadata, config_.publisherKey, iniPath,
+                            config_.fileListUrl, platform::Clock().CalendarSeconds());
+    if (check.result != ReleaseCheck::kAccepted) {
+        WriteLogFormat("[Launcher] File list refused: %s%s%s", ReleaseCheckText(check.result),
+                       check.url.empty() ? "" : " : ", check.url.c_str());
+        FailAndQuit(text::kListRequestFailed, true);
+        return;
+    }
+    WriteLogFormat("[Launcher] File list accepted: release %llu, %zu signed files",
+                   static_cast<unsigned long long>(check.metadata.version),
+                   check.metadata.files.size());
+    release_ = std::make_unique<ReleaseMetadata>(check.metadata);
+    const std::string list = std::move(signedList_);
+    signedList_.clear();
+    OnFileList(list);
+}
+
+void CDownloaderController::SetFileDigests() {
+    if (!release_)
+        return;
+    for (const ReleaseFile& file : release_->files) {
+        TarvoLib_SetFileDigest(job_, file.name.c_str(), Sha256Hex(file.sha256).c_str(),
+                               Low(file.size), High(file.size));
+    }
 }
 
 void CDownloaderController::OnDataFailed() {
     if (listParsed_ && skinApplied_)
         return;
+    if (awaitingListMetadata_) {
+        WriteLog("[Launcher] File list refused: its release metadata could not be fetched");
+        FailAndQuit(text::kListRequestFailed, true);
+        return;
+    }
     FailAndQuit(listParsed_ ? text::kSkinFailed : text::kListFailed, true);
 }
 
@@ -390,6 +445,7 @@ void CDownloaderController::StartDownload() {
                                  High(-1), 1) == kSuccess)
                 jobFiles_.insert(JobFilePath(strings_.folder, url));
         }
+        SetFileDigests();
         TarvoLib_StartJob2(job_, peer);
         strings_.percent = PercentText(0);
         view_.SetProgress(0);

@@ -17,6 +17,7 @@
 #include "TarvoLib.h"
 #include "launcher/core/DownloaderConfig.h"
 #include "launcher/core/IDownloaderView.h"
+#include "util/ReleaseMetadata.h"
 #include "platform/MessageTarget.h"
 
 namespace launcher {
@@ -51,6 +52,8 @@ class CDownloaderController {
     const std::vector<std::string>& Urls() const { return urls_; }
     const std::string& InstallerPath() const { return installerPath_; }
     const std::string& DownloadMode() const { return config_.downloadMode; }
+    // The accepted release metadata of the file list; nullptr for unsigned content.
+    const ReleaseMetadata* Release() const { return release_.get(); }
     int64_t TotalSize() const { return totalSize_; }
 
   private:
@@ -74,6 +77,11 @@ class CDownloaderController {
     void OnData();
     void OnDataFailed();
     void OnFileList(std::string_view data);
+    // A list arrived: with a publisher key, fetch its signed metadata first.
+    void OnListBytes(std::vector<char> bytes);
+    void OnListMetadata(std::string_view metadata);
+    // Hands the job the digest of every signed file.
+    void SetFileDigests();
     void OnSkin(const void* data, int64_t length);
     void OnSizeCheckComplete();
     void OnResumeQuestion();
@@ -119,6 +127,10 @@ class CDownloaderController {
     int64_t totalSize_ = 0;
     DisplayStrings strings_;
     std::unique_ptr<std::thread> installer_;
+    // The list's bytes while its signed metadata is on the way.
+    std::string signedList_;
+    bool awaitingListMetadata_ = false;
+    std::unique_ptr<ReleaseMetadata> release_;
 };
 
 }  // namespace launcher

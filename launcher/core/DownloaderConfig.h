@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "tvx/PublisherKey.h"
+
 namespace launcher {
 
 struct DownloaderConfig {
@@ -20,6 +22,13 @@ struct DownloaderConfig {
     // Where the skin is unpacked below; the process's private temporary folder
     // when empty.
     std::string tempFolder;
+    // The publisher's public key (PEM): with one, the file list and every game
+    // file are taken only as its signed release metadata describes them.
+    // Empty: content is unsigned.
+    std::string publisherKey = tvx::config::kPublisherKeyPem;
+    // Where the newest accepted release version is kept; the settings
+    // folder's ReleaseVersion.ini when empty.
+    std::string releaseVersionPath;
 };
 
 }  // namespace launcher

@@ -156,6 +156,13 @@ ResultCode TarvoLib_AddFile(JobHandle job, const char* url, const char* folder,
     return TarvoLib_AddFileEx(job, url, folder, fileName, sizeLo, sizeHi, optionA, 0);
 }
 
+ResultCode TarvoLib_SetFileDigest(JobHandle job, const char* url, const char* sha256Hex,
+                                  uint32_t sizeLo, int32_t sizeHi) {
+    return ForJob(job, [&](CJobManager& m) {
+        return m.SetFileDigest(job, url, sha256Hex, JoinSize(sizeLo, sizeHi));
+    });
+}
+
 ResultCode TarvoLib_StartJob(JobHandle job, uint8_t mode) {
     return ForJob(job, [&](CJobManager& m) { return m.StartJob(job, mode); });
 }

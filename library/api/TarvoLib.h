@@ -140,6 +140,12 @@ ResultCode TarvoLib_AddFileEx(JobHandle job, const char* url, const char* folder
                               int32_t optionA, int32_t optionB);
 ResultCode TarvoLib_AddFile(JobHandle job, const char* url, const char* folder,
                             const char* fileName, uint32_t sizeLo, int32_t sizeHi, int32_t optionA);
+// The SHA-256 (64 hex digits) and size the publisher's signed metadata gives
+// for the job's files with this URL: such a file counts as complete only once
+// its bytes match. 517 when the job holds no such file, is running, or the
+// digest is not 64 hex digits; 520 for a negative size.
+ResultCode TarvoLib_SetFileDigest(JobHandle job, const char* url, const char* sha256Hex,
+                                  uint32_t sizeLo, int32_t sizeHi);
 ResultCode TarvoLib_StartJob(JobHandle job, uint8_t mode);
 ResultCode TarvoLib_StartJob2(JobHandle job, uint8_t mode);
 ResultCode TarvoLib_StopJob(JobHandle job);

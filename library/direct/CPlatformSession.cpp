@@ -8,6 +8,7 @@
 #include "library/common/DirectoryPath.h"
 #include "library/common/Log.h"
 #include "library/jobs/CJob.h"
+#include "library/jobs/FileDigestCheck.h"
 #include "ostra/norvikqos/core/cpCQoS.h"
 #include "ostra/norvikqos/http/ResolveLocation.h"
 #include "ostra/norvikqos/http/utCUriCodec.h"
@@ -56,6 +57,9 @@ bool CPlatformSession::StartFiles(const std::vector<FileEntry>& files) {
         // An entry without a name is kept: opening it fails, so the job hears
         // of it instead of completing without the file.
         if (file.url.empty() || file.folder.empty())
+            continue;
+        // Already fetched and verified (by the engine): never fetched again.
+        if (file.verified)
             continue;
         FileEntry copy = file;
         copy.size = 0;
@@ -141,6 +145,7 @@ bool CPlatformSession::OpenTargetFile() {
     current_->receivedBytes = 0;
     current_->committedBytes = position > 0 ? position : 0;
     writtenBytes_ += current_->committedBytes;
+    hash_.Reset();
     if (listener_)
         listener_->OnPathCreated(currentPath_.c_str(), listenerContext_);
     return true;
@@ -340,6 +345,8 @@ int32_t CPlatformSession::OnReceiveData(uint32_t, const uint8_t* data, uint32_t 
         StopWithWriteError();
         return static_cast<int32_t>(length);
     }
+    if (current_->expected)
+        hash_.Update(data, written);
     if (listener_)
         listener_->OnSessionProgress(listenerContext_);
     return static_cast<int32_t>(length);
@@ -359,7 +366,33 @@ void CPlatformSession::OnReceiveComplete(uint32_t) {
         CompleteFile();
 }
 
+bool CPlatformSession::RejectUnverifiedFile() {
+    const std::string path = currentPath_;
+    ReleaseConnection(true);
+    CloseFile();
+    // A file that is not what the publisher signed is never left to be run.
+    std::remove(path.c_str());
+    writtenBytes_ -= current_->receivedBytes + current_->committedBytes;
+    current_->receivedBytes = 0;
+    current_->committedBytes = 0;
+    if (++current_->verifyFailures >= 2) {
+        WriteLogFormat("[TarvoLib] Verify Failed : %s", current_->url.c_str());
+        Fail();
+        return false;
+    }
+    WriteLogFormat("[TarvoLib] Verify Failed, Retry : %s", current_->url.c_str());
+    SetUpUrls();
+    return true;
+}
+
 void CPlatformSession::CompleteFile() {
+    if (current_->expected && !DigestMatches(*current_->expected, hash_)) {
+        if (RejectUnverifiedFile())
+            RunAttempt(true);
+        return;
+    }
+    if (current_->expected)
+        WriteLogFormat("[TarvoLib] Verified : %s", current_->url.c_str());
     CloseFile();
     ReleaseConnection(true);
     const size_t finished = static_cast<size_t>(entryIndex_);

@@ -9,6 +9,7 @@
 #include "library/direct/IPlatFormSessionEventListener.h"
 #include "library/direct/ReportRecord.h"
 #include "library/jobs/FileEntry.h"
+#include "util/Sha256.h"
 #include "ostra/norvikqos/core/cpCQoSContext.h"
 #include "ostra/norvikqos/http/qvIHttpClientExLayer.h"
 #include "ostra/norvikqos/object/qvSmartPtr.h"
@@ -29,6 +30,11 @@ class CJob;
 // target file anew and asks for "bytes=0-". The connection's receive rate is
 // capped by the own-budget receive action: kFastReceiveLimit, or
 // kSlowReceiveLimit in job mode 0.
+//
+// A file with an expected digest (signed metadata) is hashed as it is written
+// and completes only when its size and SHA-256 match; otherwise it is deleted
+// and downloaded once more from its first mirror, and a second mismatch fails
+// it (OnSessionError, so the job gets message 517 and never completes).
 //
 // Use (direct downloader, on the worker thread under the engine lock):
 //   session.SetListener(this, context);
@@ -114,6 +120,9 @@ class CPlatformSession final : public nwIHttpClientExEventListener {
     // the chain counted as one failed attempt there. Same result as above.
     bool AbandonRedirect();
     void CompleteFile();
+    // A signed file whose bytes do not match: deleted, and fetched once more
+    // (true) or failed (false, reported).
+    bool RejectUnverifiedFile();
     void Redirect(qvIHttpClientExLayer& layer);
     void Fail();
     void StopWithWriteError();
@@ -141,6 +150,9 @@ class CPlatformSession final : public nwIHttpClientExEventListener {
     bool started_ = false;
     bool idle_ = false;
     std::string currentUrl_;
+    // The current attempt's bytes, hashed as they are written, so that a
+    // signed file is verified without being read again.
+    CSha256 hash_;
     std::string currentPath_;
     std::vector<FileEntry> entries_;
     // Every byte received per entry over all attempts, for the reports.

@@ -3,10 +3,13 @@
 #include <mutex>
 
 #include "library/actions/CBinaryExecute_V3.h"
+#include "library/common/CGetPath_Brenholt.h"
 #include "library/common/Log.h"
+#include "library/common/PublisherKey.h"
 #include "library/engine/IDownloaderEventListener.h"
 #include "library/sessions/CDownloadSession.h"
 #include "library/sessions/SessionError.h"
+#include "library/update/EngineFileRecord.h"
 #include "library/update/UpdateResult.h"
 #include "platform/NetworkState.h"
 
@@ -190,6 +193,18 @@ void CDownloader::RunAndReport() {
         return;
     reported_ = true;
     StopRetryTimer();
+    // With a publisher key only an engine installed from a signed update, and
+    // unchanged since, is started.
+    if (!PublisherKey().empty()) {
+        std::string enginePath;
+        CGetPath_Brenholt::Instance().GetEnginePath(enginePath);
+        if (list_.Refused() || !EngineFileMatchesRecord(enginePath)) {
+            WriteLog(list_.Refused() ? "[TarvoLib] Engine Not Started: The Update Was Refused"
+                                     : "[TarvoLib] Engine Not Started: Not As Installed");
+            ReportPatch(0);
+            return;
+        }
+    }
     // The engine's readiness is awaited on the loop; the outcome goes out
     // once it is ready or its start failed.
     platform::StartOutcome failure;

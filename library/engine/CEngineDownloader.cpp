@@ -1,11 +1,13 @@
 #include "library/engine/CEngineDownloader.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
 #include "library/common/Log.h"
 #include "library/engine/CEngineLauncher.h"
+#include "library/engine/CFileVerifier.h"
 #include "library/engine/EnginePathConfig.h"
 #include "library/engine/EngineReportCheck.h"
 #include "library/jobs/CJob.h"
@@ -46,7 +48,9 @@ int64_t SecondsLeft(int64_t total, int64_t done, int64_t speed) {
 
 CEngineDownloader::CEngineDownloader(IJobDownloadEventListener* owner, qvSmartPtr<cpCMutex> lock,
                                      platform::EventLoop& loop)
-    : CJobDownloader(owner, std::move(lock)), loop_(loop) {
+    : CJobDownloader(owner, std::move(lock)),
+      loop_(loop),
+      verifier_(std::make_unique<CFileVerifier>(loop, LockRef())) {
     std::lock_guard guard(EngineLock());
     Launch();
 }
@@ -430,8 +434,7 @@ void CEngineDownloader::OnFileCompleted(const nwCDNFileCompletedRecord& record, 
     const std::string path(record.localPath);
     if (!TakeReport(entry->job, path))
         return;
-    const std::string extra(record.extra);
-    ReportFileDone(entry->job, path.c_str(), nullptr, extra.c_str());
+    OnEngineFileDone(*entry, path, std::string(), false, std::string(record.extra));
 }
 
 void CEngineDownloader::OnFileCompletedDetail(const nwCDNFileCompletedRecord& record, uint32_t) {
@@ -442,19 +445,61 @@ void CEngineDownloader::OnFileCompletedDetail(const nwCDNFileCompletedRecord& re
     const std::string path(record.localPath);
     if (!TakeReport(entry->job, path))
         return;
-    const std::string detail(record.detail);
-    const std::string extra(record.extra);
-    ReportFileDone(entry->job, path.c_str(), detail.c_str(), extra.c_str());
+    OnEngineFileDone(*entry, path, std::string(record.detail), true, std::string(record.extra));
 }
 
-void CEngineDownloader::OnJobFinished(const nwCDNJobFinishedRecord& record, uint32_t) {
-    // A job the engine gave up before accepting it is matched by its key -1.
-    CJob* job = TakeOut(FindByKey(record.serial, record.engineKey));
+void CEngineDownloader::OnEngineFileDone(PendingEngineJob& entry, const std::string& path,
+                                         const std::string& detail, bool hasDetail,
+                                         const std::string& extra) {
+    FileEntry* file = entry.job->FindFile(path);
+    if (!file || !file->expected) {
+        ReportFileDone(entry.job, path.c_str(), hasDetail ? detail.c_str() : nullptr,
+                       extra.c_str());
+        return;
+    }
+    // Signed: it counts once its bytes match, read on the verifier's thread
+    // while the engine goes on with the next files.
+    ++entry.verifying;
+    const uint32_t serial = entry.serial;
+    verifier_->Verify(path, *file->expected,
+                      [this, serial, path, detail, hasDetail, extra](bool matches) {
+                          OnFileVerified(serial, path, detail, hasDetail, extra, matches);
+                      });
+}
+
+void CEngineDownloader::OnFileVerified(uint32_t serial, const std::string& path,
+                                       const std::string& detail, bool hasDetail,
+                                       const std::string& extra, bool matches) {
+    // A job stopped or handed on meanwhile is no longer this path's to judge.
+    PendingEngineJob* entry = FindBySerial(serial);
+    if (!entry)
+        return;
+    --entry->verifying;
+    FileEntry* file = entry->job->FindFile(path);
+    if (file && matches) {
+        file->verified = true;
+        WriteLogFormat("[TarvoLib] Verified : %s", file->url.c_str());
+        ReportFileDone(entry->job, path.c_str(), hasDetail ? detail.c_str() : nullptr,
+                       extra.c_str());
+    } else if (file) {
+        // Never left to be run; fetched once more on the direct path.
+        std::remove(path.c_str());
+        ++file->verifyFailures;
+        entry->refetch = true;
+        WriteLogFormat("[TarvoLib] Verify Failed, Retry : %s", file->url.c_str());
+    }
+    if (entry->finished && entry->verifying == 0)
+        FinishJob(entry, entry->finishedResult);
+}
+
+void CEngineDownloader::FinishJob(PendingEngineJob* entry, int32_t result) {
+    const bool refetch = entry->refetch;
+    CJob* job = TakeOut(entry);
     if (!job)
         return;
-    StopWatchdog();
-    if (record.failureFlag != 0) {
-        FallBack(job);
+    if (refetch) {
+        HandBack(job);
+        Owner()->OnJobFallback(job);
         return;
     }
     // A job is complete only with every one of its files taken from a
@@ -464,7 +509,25 @@ void CEngineDownloader::OnJobFinished(const nwCDNJobFinishedRecord& record, uint
         FallBack(job);
         return;
     }
-    CompleteJob(job, static_cast<int32_t>(record.result), 0);
+    CompleteJob(job, result, 0);
+}
+
+void CEngineDownloader::OnJobFinished(const nwCDNJobFinishedRecord& record, uint32_t) {
+    // A job the engine gave up before accepting it is matched by its key -1.
+    PendingEngineJob* entry = FindByKey(record.serial, record.engineKey);
+    if (!entry)
+        return;
+    StopWatchdog();
+    if (record.failureFlag != 0) {
+        FallBack(TakeOut(entry));
+        return;
+    }
+    if (entry->verifying > 0) {
+        entry->finished = true;
+        entry->finishedResult = static_cast<int32_t>(record.result);
+        return;
+    }
+    FinishJob(entry, static_cast<int32_t>(record.result));
 }
 
 void CEngineDownloader::OnEngineNotice(const nwCDNEngineNoticeRecord& record, uint32_t) {

@@ -15,6 +15,7 @@
 #include "ostra/norvikqos/object/qvSmartPtr.h"
 
 class CEngineLauncher;
+class CFileVerifier;
 class qvICDNLocalClientLayer;
 
 namespace platform {
@@ -83,7 +84,21 @@ class CEngineDownloader final : public CJobDownloader,
         uint32_t engineKey = 0xFFFFFFFFu;  // until the engine accepts the job
         uint32_t serial = 0;
         CJob* job = nullptr;
+        // Signed files still being verified; the engine's finish waits for them.
+        int32_t verifying = 0;
+        bool finished = false;
+        int32_t finishedResult = 0;
+        // A file failed its check: the job goes on on the direct path.
+        bool refetch = false;
     };
+
+    // A completed file: reported at once, or once it matched its signed digest.
+    void OnEngineFileDone(PendingEngineJob& entry, const std::string& path,
+                          const std::string& detail, bool hasDetail, const std::string& extra);
+    void OnFileVerified(uint32_t serial, const std::string& path, const std::string& detail,
+                        bool hasDetail, const std::string& extra, bool matches);
+    // The engine finished the job and every file of it was checked.
+    void FinishJob(PendingEngineJob* entry, int32_t result);
 
     void Launch();
     // The launcher goes after the call it may be reporting from has returned.
@@ -114,6 +129,7 @@ class CEngineDownloader final : public CJobDownloader,
 
     platform::EventLoop& loop_;
     std::unique_ptr<CEngineLauncher> launcher_;
+    std::unique_ptr<CFileVerifier> verifier_;
     std::vector<std::unique_ptr<CEngineLauncher>> retiredLaunchers_;
     DeferredCall freeRetired_;
     qvSmartPtr<cpCQoSContext> link_;

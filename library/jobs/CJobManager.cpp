@@ -243,6 +243,30 @@ ResultCode CJobManager::AddFile(JobHandle handle, const char* url, const char* f
     return result::kSuccess;
 }
 
+ResultCode CJobManager::SetFileDigest(JobHandle handle, const char* url, const char* sha256Hex,
+                                      int64_t size) {
+    if (size < 0)
+        return result::kInvalidSize;
+    const std::optional<Sha256Digest> digest =
+        ParseSha256Hex(sha256Hex ? std::string_view(sha256Hex) : std::string_view());
+    if (!url || !digest)
+        return result::kNotReady;
+    std::lock_guard guard(*lock_);
+    CJob* job = FindJob(handle);
+    if (!job || job->State() != JobState::Idle)
+        return result::kNotReady;
+    const std::string trimmedUrl = Trim(url);
+    bool found = false;
+    for (size_t i = 0; i < job->FileCount(); ++i) {
+        FileEntry& file = job->File(i);
+        if (file.url != trimmedUrl)
+            continue;
+        file.expected = FileDigest{*digest, size};
+        found = true;
+    }
+    return found ? result::kSuccess : result::kNotReady;
+}
+
 ResultCode CJobManager::StartJob(JobHandle handle, uint8_t mode) {
     std::lock_guard guard(*lock_);
     CJob* job = FindJob(handle);

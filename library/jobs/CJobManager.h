@@ -53,6 +53,7 @@ class CJobManager final : public IJobDownloadEventListener,
     ResultCode RemoveJob(JobHandle handle);
     ResultCode AddFile(JobHandle handle, const char* url, const char* folder, const char* fileName,
                        int64_t size, int32_t optionA, int32_t optionB);
+    ResultCode SetFileDigest(JobHandle handle, const char* url, const char* sha256Hex, int64_t size);
     ResultCode StartJob(JobHandle handle, uint8_t mode);
     ResultCode StopJob(JobHandle handle);
     ResultCode SetJobFlag(JobHandle handle);

@@ -3,13 +3,15 @@
 #include "library/update/UpdateResult.h"
 
 CDownloadFile::CDownloadFile(IDownloadFileEventListener* list, std::string archiveUrl,
-                             std::string hashUrl, std::string name, std::string folder)
+                             std::string hashUrl, std::string name, std::string folder,
+                             bool manifest)
     : list_(list),
       self_(this),
       archiveUrl_(std::move(archiveUrl)),
       hashUrl_(std::move(hashUrl)),
       folder_(std::move(folder)),
-      name_(std::move(name)) {
+      name_(std::move(name)),
+      manifest_(manifest) {
     if (!hashUrl_.empty())
         hash_ = std::make_unique<HashBuffer>();
 }
@@ -29,6 +31,8 @@ bool CDownloadFile::IsFinished() {
 int32_t CDownloadFile::Classify(const std::string& url) {
     if (url.empty())
         return kKindNone;
+    if (!hashUrl_.empty() && url == hashUrl_)
+        return kKindHashFile;
     if (IsManifest())
         return kKindManifest;
     if (url == hashUrl_)
@@ -42,13 +46,13 @@ int32_t CDownloadFile::OnData(const std::string& url, const uint8_t* data, int64
                               int32_t& kind) {
     if (url.empty() || !data || size <= 0)
         return kUpdateNoData;
-    if (IsManifest()) {
-        kind_ = kind = kKindManifest;
-        return list_ ? list_->OnManifest(self_, data, size) : kUpdateNoData;
-    }
     if (!hashUrl_.empty() && url == hashUrl_) {
         kind_ = kind = kKindHashFile;
         return StoreHash(data, size);
+    }
+    if (IsManifest()) {
+        kind_ = kind = kKindManifest;
+        return list_ ? list_->OnManifest(self_, data, size) : kUpdateNoData;
     }
     if (url == archiveUrl_) {
         kind_ = kind = kKindArchive;

@@ -16,9 +16,11 @@ class CDownloadFile final : public IProgressFile {
   public:
     static constexpr int32_t kAttempts = 3;
 
-    // A manifest record has no hash URL, no folder and no name.
+    // A manifest record has no hash URL, no folder and no name; a signed
+    // manifest's record (manifest set) has its release metadata as the hash
+    // file, fetched first.
     CDownloadFile(IDownloadFileEventListener* list, std::string archiveUrl, std::string hashUrl,
-                  std::string name, std::string folder);
+                  std::string name, std::string folder, bool manifest = false);
     virtual ~CDownloadFile();
     CDownloadFile(const CDownloadFile&) = delete;
     CDownloadFile& operator=(const CDownloadFile&) = delete;
@@ -32,7 +34,7 @@ class CDownloadFile final : public IProgressFile {
 
     // The URL to fetch next: the hash URL while the hash file is due, else the archive's.
     const std::string& RequestUrl() const { return hashUrl_.empty() ? archiveUrl_ : hashUrl_; }
-    bool IsManifest() const { return !hash_ && folder_.empty() && name_.empty(); }
+    bool IsManifest() const { return manifest_ || (!hash_ && folder_.empty() && name_.empty()); }
     const std::string& ArchiveUrl() const { return archiveUrl_; }
     const std::string& HashUrl() const { return hashUrl_; }
     const std::string& Folder() const { return folder_; }
@@ -54,5 +56,6 @@ class CDownloadFile final : public IProgressFile {
     std::string folder_;
     std::string name_;
     int32_t kind_ = 0;
+    bool manifest_ = false;
     std::unique_ptr<HashBuffer> hash_;
 };

@@ -4,8 +4,14 @@
 
 #include "library/actions/UnpackArchive.h"
 #include "library/common/DirectoryPath.h"
+#include "library/common/Log.h"
+#include "library/common/PublisherKey.h"
 #include "library/update/BuildUpdateList.h"
+#include "library/update/EngineFileRecord.h"
+#include "library/update/ReadFileVersion.h"
 #include "library/update/UpdateResult.h"
+#include "library/update/VersionOrder.h"
+#include "platform/Clock.h"
 #include "util/MD4.h"
 #include "util/XMLParserVelmora.h"
 
@@ -27,6 +33,12 @@ int CDownloadFileList::AddUpdateFile(const std::string& archiveUrl, const std::s
                                      const std::string& name, const std::string& folder) {
     if (archiveUrl.empty() || FindUpdateFile(archiveUrl))
         return 0;
+    if (hashUrl.empty() && name.empty() && folder.empty() && !PublisherKey().empty()) {
+        files_.push_back(std::make_unique<CDownloadFile>(this, archiveUrl,
+                                                         ReleaseMetadataUrl(archiveUrl), "", "",
+                                                         true));
+        return 1;
+    }
     files_.push_back(std::make_unique<CDownloadFile>(this, archiveUrl, hashUrl, name, folder));
     return 1;
 }
@@ -71,9 +83,29 @@ void CDownloadFileList::FinishUpdateFile(const std::string& url, bool success) {
         files_.erase(it);
 }
 
-int32_t CDownloadFileList::OnManifest(CDownloadFile*, const uint8_t* data, int64_t size) {
+int32_t CDownloadFileList::OnManifest(CDownloadFile* file, const uint8_t* data, int64_t size) {
     if (!data || size <= 0)
         return kUpdateNoData;
+    const std::string& key = PublisherKey();
+    if (!key.empty()) {
+        const HashBuffer* metadata = file ? file->Hash() : nullptr;
+        release_ = std::make_unique<ReleaseMetadata>();
+        const ReleaseCheck check = VerifyReleaseMetadata(
+            metadata && metadata->stored
+                ? std::string_view(reinterpret_cast<const char*>(metadata->bytes.data()),
+                                   metadata->bytes.size())
+                : std::string_view(),
+            key, ReleaseKind::kEngineUpdate,
+            std::string_view(reinterpret_cast<const char*>(data), static_cast<size_t>(size)),
+            platform::Clock().CalendarSeconds(), *release_);
+        if (check != ReleaseCheck::kAccepted) {
+            release_.reset();
+            refused_ = true;
+            WriteLogFormat("[TarvoLib] Update Manifest Refused : %s", ReleaseCheckText(check));
+            return kUpdateBadManifest;
+        }
+        refused_ = false;
+    }
     CXMLParserVelmora parser;
     parser.ParseDocument(
         std::string_view(reinterpret_cast<const char*>(data), static_cast<size_t>(size)));
@@ -96,7 +128,20 @@ int32_t CDownloadFileList::OnManifest(CDownloadFile*, const uint8_t* data, int64
         return kUpdateBadManifest;
     newVersion_ = version;
 
-    const std::vector<std::string> update = BuildUpdateList(enginePath, newVersion_);
+    std::vector<std::string> update = BuildUpdateList(enginePath, newVersion_);
+    if (release_) {
+        const std::string installed = ReadFileVersion(enginePath);
+        if (!installed.empty() && CompareVersions(newVersion_, installed) < 0) {
+            // A signed but older release is a rollback: the installed engine stays.
+            WriteLogFormat("[TarvoLib] Update Refused, Older Than Installed : %s < %s",
+                           newVersion_.c_str(), installed.c_str());
+            return kUpdateHandled;
+        }
+        if (update.empty() && !EngineFileMatchesRecord(enginePath)) {
+            WriteLog("[TarvoLib] Engine File Changed Since Its Install: Installing Again");
+            update.push_back(enginePath);
+        }
+    }
     char url[CXMLParserVelmora::kValueBufferSize];
     char hash[CXMLParserVelmora::kValueBufferSize];
     // An archive is only taken with the hash list it is checked against.
@@ -130,5 +175,24 @@ int32_t CDownloadFileList::OnFileData(CDownloadFile* file, const HashBuffer* has
     if (!hash || !hash->stored ||
         !VerifyHashList(hash->bytes.data(), static_cast<int64_t>(hash->bytes.size()), data, size))
         return kUpdateHashMismatch;
-    return UnpackArchive(GetArchiveType(file->ArchiveUrl()), data, size, file->Folder());
+    if (!PublisherKey().empty()) {
+        // The MD4 list comes from the same server as the archive; only the
+        // signed metadata says what the publisher released.
+        const ReleaseFile* entry = release_ ? release_->Find(file->ArchiveUrl()) : nullptr;
+        if (!entry || entry->size != size ||
+            entry->sha256 != CSha256::Of(std::string_view(reinterpret_cast<const char*>(data),
+                                                          static_cast<size_t>(size)))) {
+            refused_ = true;
+            WriteLogFormat("[TarvoLib] Update Archive Refused : %s", file->ArchiveUrl().c_str());
+            return kUpdateHashMismatch;
+        }
+    }
+    const int32_t unpacked =
+        UnpackArchive(GetArchiveType(file->ArchiveUrl()), data, size, file->Folder());
+    if (!PublisherKey().empty() && unpacked == kUpdateHandled) {
+        std::string enginePath;
+        paths_.GetEnginePath(enginePath);
+        RecordEngineFile(enginePath);
+    }
+    return unpacked;
 }

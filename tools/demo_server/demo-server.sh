@@ -5,7 +5,7 @@
 # until SIGTERM or SIGINT.
 #
 #   demo-server.sh [--dir DIR] [--port N] [--sizes LIST] [--skin FILE] [--generate-only]
-#                  [--engine FILE --hashlist TOOL]
+#                  [--engine FILE --hashlist TOOL] [--sign-key KEY --sign-tool TOOL]
 #
 #   --dir DIR        folder of the game, the nginx configuration and the logs
 #                    (default ${TMPDIR:-/tmp}/tvx-demo-server)
@@ -26,6 +26,13 @@
 #                    tvx-make-torrents program and run opentracker on the
 #                    loopback port after --port, so that engines download
 #                    with peers (the content server is their web seed)
+#   --sign-key KEY   sign the file list and the engine update with this
+#                    Ed25519 private key (release metadata beside each:
+#                    filelist.txt.release, QGM_updater.xml.release), so that a
+#                    launcher built with its public key takes them
+#   --sign-tool TOOL the tvx-sign program (default: tvx-sign in PATH)
+#   --release-version N  the signed release version (default: the time now,
+#                    so that every new run's release is the newest)
 #
 # The list's last file is the installer, Halvard2Setup.exe: a shell script
 # (under the name the launcher's installer rule picks) that says where the
@@ -45,6 +52,9 @@ limit_rate=
 engine=
 hashlist=tvx-hashlist
 torrents=
+sign_key=
+sign_tool=tvx-sign
+release_version=
 
 die() {
   echo "demo-server: $*" >&2
@@ -52,12 +62,12 @@ die() {
 }
 
 usage() {
-  sed -n '2,35p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,42p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 while [ $# -gt 0 ]; do
   case $1 in
-    --dir|--port|--sizes|--skin|--engine|--hashlist|--torrents|--limit-rate)
+    --dir|--port|--sizes|--skin|--engine|--hashlist|--torrents|--limit-rate|--sign-key|--sign-tool|--release-version)
       [ $# -ge 2 ] && [ -n "$2" ] || { echo "demo-server: $1 needs a value" >&2; usage >&2; exit 2; }
       case $1 in
         --dir) dir=$2 ;;
@@ -67,6 +77,11 @@ while [ $# -gt 0 ]; do
         --engine) engine=$2 ;;
         --hashlist) hashlist=$2 ;;
         --torrents) torrents=$2 ;;
+        --sign-key) sign_key=$2 ;;
+        --sign-tool) sign_tool=$2 ;;
+        --release-version)
+          [[ $2 =~ ^[0-9]+$ ]] || die "--release-version must be a whole number, not '$2'"
+          release_version=$2 ;;
         --limit-rate)
           [[ $2 =~ ^[0-9]+[kKmM]?$ ]] || die "--limit-rate must be a number with an optional k or m, not '$2'"
           limit_rate=$2 ;;
@@ -171,9 +186,25 @@ for ((i = ${#bytes[@]} + 1; ; i++)); do
 done
 echo "demo game: ${#bytes[@]} files and the installer, $total bytes in $game"
 
+# --- signed release metadata (--sign-key) ---
+sign_args=()
+if [ -n "$sign_key" ]; then
+  [ -f "$sign_key" ] || die "no signing key at $sign_key"
+  command -v "$sign_tool" >/dev/null || die "no tvx-sign program at $sign_tool"
+  [ -n "$release_version" ] || release_version=$(date +%s)
+  sign_args=(--sign-key "$sign_key" --sign-tool "$sign_tool" --release-version "$release_version")
+  "$sign_tool" file-list --key "$sign_key" --list "$list" --files "$game" \
+    --version "$release_version" --valid-days 30 --out "$list.release" >/dev/null ||
+    die "cannot sign the file list"
+  echo "signed: release $release_version of the file list"
+else
+  rm -f "$list.release"
+fi
+# --- end of signed release metadata ---
+
 if [ -n "$engine" ]; then
   "$(dirname "$0")/../update_content/make-update-content.sh" --engine "$engine" --out "$dir/www" \
-    --base-url "http://127.0.0.1:$port" --hashlist "$hashlist" ||
+    --base-url "http://127.0.0.1:$port" --hashlist "$hashlist" "${sign_args[@]}" ||
     die "cannot write the engine update from $engine"
 fi
 

@@ -3,6 +3,7 @@
 #
 #   make-update-content.sh --engine FILE --out DIR --base-url URL
 #                          [--hashlist TOOL] [--version TEXT] [--no-libraries]
+#                          [--sign-key KEY --sign-tool TOOL --release-version N]
 #
 #   --engine FILE    the engine program (installed as vrDownload.exe)
 #   --out DIR        the server's document root; ActiveX/update/ is written below it
@@ -11,6 +12,11 @@
 #   --version TEXT   the offered version (default: the engine's .fileversion text)
 #   --no-libraries   the engine alone, without its shared libraries (for tests
 #                    on a machine that has the engine's libraries installed)
+#   --sign-key KEY   sign the manifest and its archives with this Ed25519
+#                    private key into QGM_updater.xml.release (tvx-sign
+#                    engine-update); without it the update is unsigned
+#   --sign-tool TOOL the tvx-sign program (default: tvx-sign in PATH)
+#   --release-version N  the signed release version (default: the time now)
 #
 # Writes ActiveX/update/QGM_updater.xml, vrDownload.7z and vrDownload.zip (made
 # with the 7zz and zip commands) and their hash lists (<archive>.hash). The
@@ -24,10 +30,11 @@
 set -euo pipefail
 
 engine= out= base= hashlist=tvx-hashlist version= libraries=1
+sign_key= sign_tool=tvx-sign release_version=
 readonly name=vrDownload.exe
 
 usage() {
-  sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,29p' "$0" | sed 's/^# \{0,1\}//'
 }
 die() {
   echo "make-update-content: $*" >&2
@@ -36,7 +43,7 @@ die() {
 
 while [ $# -gt 0 ]; do
   case $1 in
-    --engine|--out|--base-url|--hashlist|--version)
+    --engine|--out|--base-url|--hashlist|--version|--sign-key|--sign-tool|--release-version)
       [ $# -ge 2 ] && [ -n "$2" ] || { echo "make-update-content: $1 needs a value" >&2; usage >&2; exit 2; }
       case $1 in
         --engine) engine=$2 ;;
@@ -44,6 +51,9 @@ while [ $# -gt 0 ]; do
         --base-url) base=${2%/} ;;
         --hashlist) hashlist=$2 ;;
         --version) version=$2 ;;
+        --sign-key) sign_key=$2 ;;
+        --sign-tool) sign_tool=$2 ;;
+        --release-version) release_version=$2 ;;
       esac
       shift 2 ;;
     --no-libraries) libraries=0; shift ;;
@@ -130,9 +140,22 @@ cat >"$work/QGM_updater.xml" <<XML
 </update>
 XML
 
+signed=()
+if [ -n "$sign_key" ]; then
+  [ -f "$sign_key" ] || die "no signing key at $sign_key"
+  [ -n "$release_version" ] || release_version=$(date +%s)
+  [[ $release_version =~ ^[0-9]+$ ]] || die "--release-version must be a whole number"
+  "$sign_tool" engine-update --key "$sign_key" --manifest "$work/QGM_updater.xml" --files "$work" \
+    --version "$release_version" --valid-days 30 --out "$work/QGM_updater.xml.release" >/dev/null ||
+    die "cannot sign the update"
+  signed=(QGM_updater.xml.release)
+else
+  rm -f "$target/QGM_updater.xml.release"
+fi
+
 # Archives and hash lists first, the manifest last: a client never reads a
 # manifest that names files not yet there.
-for f in vrDownload.7z vrDownload.7z.hash vrDownload.zip vrDownload.zip.hash QGM_updater.xml; do
+for f in vrDownload.7z vrDownload.7z.hash vrDownload.zip vrDownload.zip.hash "${signed[@]}" QGM_updater.xml; do
   mv -f "$work/$f" "$target/$f" || die "cannot write $target/$f"
 done
 echo "update content: version $version in $target ($(

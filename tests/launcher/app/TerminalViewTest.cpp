@@ -125,7 +125,9 @@ TEST(TerminalView, DownloadsTheDemoGameThroughAPipeAndRunsTheInstaller) {
         "ip addr add 198.18.0.1/15 dev tvx0\n"
         "ip link set tvx1 up && ip link set tvx0 up\n"
         "bash '" TVX_DEMO_SERVER "' --dir '" +
-        work + "server' --port 18080 --sizes 64K,1M " + "--skin '" + work + "skin/img.zip' >'" +
+        work + "server' --port 18080 --sizes 64K,1M " + "--skin '" + work +
+        "skin/img.zip' --sign-key '" TVX_TEST_PUBLISHER_KEY "' --sign-tool '" TVX_SIGN_TOOL
+        "' >'" +
         work + "server.out' 2>&1 &\n" + "for i in $(seq 400); do grep -q '^file list: ' '" + work +
         "server.out' && break; sleep 0.05; done\n"
         "set +e\n"

@@ -93,6 +93,10 @@ class DownloaderControllerTest : public ::testing::Test {
         config.gameTitle = "Halvard2";
         config.folderName = "halvard2";
         config.tempFolder = dir_.Path();
+        // Unsigned content, as without a key built in; signed content has
+        // tests of its own.
+        config.publisherKey = publisherKey_;
+        config.releaseVersionPath = dir_.Path() + "ReleaseVersion.ini";
         controller_ = std::make_unique<launcher::CDownloaderController>(view_, config);
         view_.controller = controller_.get();
         controller_->OnInitialise();
@@ -116,6 +120,7 @@ class DownloaderControllerTest : public ::testing::Test {
     }
     std::string Folder() const { return platform::HomeFolder() + "Download/halvard2/"; }
 
+    std::string publisherKey_;
     tvxtest::TempDir dir_{"tvx-controller-"};
     tvxtest::NginxServer server_;
     tvxtest::ScriptedView view_;

@@ -80,6 +80,7 @@ TEST(WindowFlowTest, DownloadShowsReadyProgressAndCompletion) {
 
     launcher::DownloaderConfig config;
     config.fileListUrl = nginx.HttpUrl("/fullinst/filelist.txt");
+    config.publisherKey.clear();  // the window's flow, with unsigned content
     config.skinUrl = nginx.HttpUrl("/fullinst/img.zip");
     config.gameId = "halvard2";
     config.gameTitle = "Halvard2";

@@ -21,11 +21,13 @@
 #include "UpdateTestSupport.h"
 #include "library/common/Log.h"
 #include "library/engine/EnginePathConfig.h"
+#include "library/update/EngineFileRecord.h"
 #include "library/update/ReadFileVersion.h"
 #include "platform/FileSystem.h"
 #include "support/NginxServer.h"
 #include "support/PrivateNetwork.h"
 #include "support/TempDir.h"
+#include "util/Sha256.h"
 
 namespace {
 
@@ -107,7 +109,9 @@ class EnginePathTest : public ::testing::Test {
                                      nginx_->HttpUrl("") +
                                      // This machine has the engine's libraries; the
                                      // package test runs the bundle on a clean root.
-                                     " --hashlist " TVX_HASHLIST_TOOL " --no-libraries >/dev/null"),
+                                     " --hashlist " TVX_HASHLIST_TOOL " --no-libraries"
+                                     " --sign-key " TVX_TEST_PUBLISHER_KEY
+                                     " --sign-tool " TVX_SIGN_TOOL " >/dev/null"),
                       0);
         }
         SetUpdateManifestUrl(nginx_->HttpUrl(kUpdateManifestPath));
@@ -134,6 +138,25 @@ class EnginePathTest : public ::testing::Test {
                 result::kSuccess);
         }
         return job;
+    }
+    // Hands the job each served file's signed digest (as the launcher does
+    // from the release metadata), then flips one byte of the served copy of
+    // the file named tampered, if any.
+    void SignFiles(JobHandle job, const std::vector<TestFile>& files,
+                   const std::string& tampered = "") {
+        for (const TestFile& f : files) {
+            std::string bytes = tvxtest::ReadFile(nginx_->PathOf("game/" + f.name));
+            const int64_t size = static_cast<int64_t>(bytes.size());
+            EXPECT_EQ(TarvoLib_SetFileDigest(job, nginx_->HttpUrl("/game/" + f.name).c_str(),
+                                             Sha256Hex(CSha256::Of(bytes)).c_str(),
+                                             static_cast<uint32_t>(size),
+                                             static_cast<int32_t>(size >> 32)),
+                      result::kSuccess);
+            if (f.name == tampered) {
+                bytes[bytes.size() / 2] ^= 0x01;
+                EXPECT_TRUE(nginx_->WriteFile("game/" + f.name, bytes));
+            }
+        }
     }
     // Waits for the job's completion, answering every resume question with
     // "resume"; false on time-out.
@@ -235,6 +258,51 @@ TEST_F(EnginePathTest, FirstStartInstallsTheEngineAndTheJobRunsThroughIt) {
     EXPECT_NE(ServiceLog().find("[TarvoLib] Patch Success"), std::string::npos) << ServiceLog();
 }
 
+TEST_F(EnginePathTest, SignedFilesAreVerifiedOffTheLoopAsTheEngineCompletesThem) {
+    StartServer();
+    Initialize();
+    const std::vector<TestFile> files = {{"v1.bin", 3 << 20}, {"v2.bin", 1 << 20}, {"v3.bin", 5}};
+    const JobHandle job = MakeJob(files);
+    SignFiles(job, files);
+    ASSERT_EQ(TarvoLib_StartJob2(job, 1), result::kSuccess);
+    ASSERT_TRUE(WaitForCompletion(job)) << ::testing::PrintToString(host_.CallbackCodes());
+    ExpectIdentical(files);
+    EXPECT_EQ(Seen(event::kFileCompleted), files.size());
+    const std::string log = ServiceLog();
+    EXPECT_EQ(Count(log, "[TarvoLib] Verified : "), files.size()) << log;
+    EXPECT_EQ(log.find(kDirectBegin), std::string::npos) << log;
+}
+
+TEST_F(EnginePathTest, ASignedFileThatDoesNotMatchIsFetchedOnceMoreThenTheJobFails) {
+    StartServer();
+    Initialize();
+    const std::vector<TestFile> files = {{"t1.bin", 2 << 20}, {"t2.bin", 1 << 20}};
+    const JobHandle job = MakeJob(files);
+    SignFiles(job, files, "t2.bin");
+    ASSERT_EQ(TarvoLib_StartJob2(job, 1), result::kSuccess);
+    std::vector<int32_t> messages;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            AnswerQuestions(job);
+            for (int32_t code : Messages(job))
+                messages.push_back(code);
+            return std::count(messages.begin(), messages.end(), message::kDownloadFailed) > 0;
+        },
+        40s))
+        << ::testing::PrintToString(host_.CallbackCodes());
+    const std::string log = ServiceLog();
+    const std::string url = nginx_->HttpUrl("/game/t2.bin");
+    // Once from the engine, once more directly; never counted as complete.
+    EXPECT_EQ(Count(log, "[TarvoLib] Verify Failed, Retry : " + url), 1u) << log;
+    EXPECT_EQ(Count(log, "[TarvoLib] Verify Failed : " + url), 1u) << log;
+    EXPECT_EQ(Count(log, "[TarvoLib] Verified : " + nginx_->HttpUrl("/game/t1.bin")), 1u) << log;
+    EXPECT_NE(log.find(kDirectBegin), std::string::npos) << log;
+    EXPECT_EQ(Seen(event::kJobCompleted), 0u);
+    EXPECT_FALSE(platform::PathExists(dest_ + "t2.bin"));
+    EXPECT_TRUE(tvxtest::ReadFile(dest_ + "t1.bin") ==
+                tvxtest::ReadFile(nginx_->PathOf("game/t1.bin")));
+}
+
 TEST_F(EnginePathTest, TheResumeQuestionReachesTheHostAndTheAnswerResumes) {
     StartServer();
     const std::vector<TestFile> files = {{"r.bin", 3 << 20}};
@@ -324,6 +392,8 @@ TEST_F(EnginePathTest, WithTheUpdateServerDownJobsStillComplete) {
             ASSERT_TRUE(tvxtest::MakeDirs(tvxtest::EngineFolder()));
             ASSERT_TRUE(
                 tvxtest::WriteFile(tvxtest::EnginePath(), tvxtest::ReadFile(TVX_ENGINE_PROGRAM)));
+            // As a signed install leaves it: only such an engine is started.
+            ASSERT_TRUE(RecordEngineFile(tvxtest::EnginePath()));
         }
         host_.Clear();
         answered_ = 0;

@@ -9,6 +9,7 @@
 
 #include "UpdateTestSupport.h"
 #include "library/common/Log.h"
+#include "library/common/PublisherKey.h"
 #include "library/update/CDownloadFileList.h"
 #include "library/update/UpdateResult.h"
 #include "support/TempDir.h"
@@ -17,6 +18,13 @@
 namespace {
 
 using tvxtest::Bytes;
+
+// The records' rules without a publisher key: content is unsigned, as it was
+// before keys (signed updates have tests of their own).
+struct UnsignedContent {
+    UnsignedContent() { SetPublisherKey(std::string()); }
+    ~UnsignedContent() { SetPublisherKey(std::nullopt); }
+};
 
 std::string HashOf(const std::string& body) {
     const auto list = Md4HashList(body.data(), static_cast<int64_t>(body.size()));
@@ -42,6 +50,7 @@ std::string Manifest(
 }
 
 TEST(DownloadFileListTest, AddingFindingAndTheThreeAttempts) {
+    const UnsignedContent unsignedContent;
     CDownloadFileList list;
     EXPECT_EQ(list.AddUpdateFile("", "h", "n", "/f/"), 0);
     EXPECT_EQ(list.AddUpdateFile("http://u/a.7z", "http://u/a.hash", "n", "/f/"), 1);
@@ -74,6 +83,7 @@ TEST(DownloadFileListTest, AddingFindingAndTheThreeAttempts) {
 }
 
 TEST(DownloadFileListTest, AFailedHashFileKeepsTheCheckForTheNextAttempt) {
+    const UnsignedContent unsignedContent;
     CDownloadFileList list;
     list.AddUpdateFile("http://u/a.7z", "http://u/a.hash", "vrDownload.exe", "/f/");
     CDownloadFile* file = list.NextUpdateFile();
@@ -88,6 +98,7 @@ TEST(DownloadFileListTest, AFailedHashFileKeepsTheCheckForTheNextAttempt) {
 }
 
 TEST(DownloadFileListTest, RecordsClassifyAndTakeTheirBodies) {
+    const UnsignedContent unsignedContent;
     CDownloadFileList list;
     list.AddUpdateFile("http://u/m.xml", "", "", "");
     list.AddUpdateFile("http://u/a.zip", "http://u/a.hash", "n", "/f/");
@@ -116,6 +127,8 @@ TEST(DownloadFileListTest, RecordsClassifyAndTakeTheirBodies) {
 }
 
 class ManifestTest : public ::testing::Test {
+    const UnsignedContent unsignedContent_;
+
   protected:
     void SetUp() override { tvxtest::Shell("rm -rf " + tvxtest::Quoted(tvxtest::EngineFolder())); }
     int32_t Read(const std::string& xml) {
@@ -206,6 +219,8 @@ TEST_F(ManifestTest, ManifestsWithoutVersionOrUrlsAreRefused) {
 
 // The archive path: check, type and unpacking, on archives of the real tools.
 class ArchiveDataTest : public ::testing::Test {
+    const UnsignedContent unsignedContent_;
+
   protected:
     void SetUp() override {
         tvxtest::MakeDirs(source_.Path() + "a/b");

@@ -123,8 +123,9 @@ class EngineUpdateTest : public ::testing::Test {
                               std::string(" --engine ") + tvxtest::Quoted(TVX_TEST_ENGINE) +
                               " --out " + tvxtest::Quoted(nginx_.DocumentRoot()) + " --base-url " +
                               "http://127.0.0.1:" + std::to_string(nginx_.HttpPort()) +
-                              " --hashlist " TVX_HASHLIST_TOOL " --no-libraries" + extra +
-                              " >/dev/null") == 0;
+                              " --hashlist " TVX_HASHLIST_TOOL " --no-libraries"
+                              " --sign-key " TVX_TEST_PUBLISHER_KEY " --sign-tool " TVX_SIGN_TOOL +
+                              extra + " >/dev/null") == 0;
     }
     std::string RunUpdate() {
         std::future<std::string> outcome;
