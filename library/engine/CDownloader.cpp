@@ -201,7 +201,8 @@ void CDownloader::RunAndReport() {
         if (list_.Refused() || !EngineFileMatchesRecord(enginePath)) {
             WriteLog(list_.Refused() ? "[TarvoLib] Engine Not Started: The Update Was Refused"
                                      : "[TarvoLib] Engine Not Started: Not As Installed");
-            ReportPatch(0);
+            // Not started; an engine that already runs may still be used.
+            ReportPatch(platform::StartOutcome{});
             return;
         }
     }

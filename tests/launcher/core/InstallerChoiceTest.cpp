@@ -89,6 +89,9 @@ TEST(InstallerChoiceTest, ARecordNamingAPathOutsideTheJobIsNeverRun) {
     config.gameId = config.folderName = "halvard2";
     config.gameTitle = "Halvard2";
     config.tempFolder = dir.Path();
+    // Unsigned content, as without a key built in.
+    config.publisherKey.clear();
+    config.releaseVersionPath = dir.Path() + "ReleaseVersion.ini";
     launcher::CDownloaderController controller(view, config);
     view.controller = &controller;
     controller.OnInitialise();

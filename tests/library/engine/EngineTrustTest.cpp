@@ -83,7 +83,9 @@ class EngineTrustTest : public ::testing::Test {
             tvxtest::Shell(TVX_SOURCE_ROOT "/tools/update_content/make-update-content.sh"
                                            " --engine " TVX_TEST_ENGINE " --out " +
                            tvxtest::Quoted(nginx_->DocumentRoot()) + " --base-url " +
-                           nginx_->HttpUrl("") + " --hashlist " TVX_HASHLIST_TOOL " --no-libraries >/dev/null"),
+                           nginx_->HttpUrl("") + " --hashlist " TVX_HASHLIST_TOOL " --no-libraries"
+                           " --sign-key " TVX_TEST_PUBLISHER_KEY " --sign-tool " TVX_SIGN_TOOL
+                           " >/dev/null"),
             0);
         SetUpdateManifestUrl(nginx_->HttpUrl(kUpdateManifestPath));
     }

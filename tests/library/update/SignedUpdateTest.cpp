@@ -34,10 +34,10 @@ class PatchListener final : public IDownloaderEventListener {
     void OnUpdaterOffline() override {}
     void OnUpdaterFileBegin(const std::string&, int64_t) override {}
     void OnUpdaterProgress(const std::string&, int64_t) override {}
-    void OnPatchResult(int32_t started, int32_t, const std::string&) override {
+    void OnPatchResult(EngineStart started, int32_t, const std::string&) override {
         if (!done_) {
             done_ = true;
-            outcome_.set_value(started == 1 ? "started" : "not started");
+            outcome_.set_value(started == EngineStart::Ready ? "started" : "not started");
         }
     }
     void OnUpdaterPathFailed(int32_t) override {
@@ -92,7 +92,7 @@ class SignedUpdateTest : public ::testing::Test {
                               tvxtest::Quoted(engine) + " --out " +
                               tvxtest::Quoted(nginx_.DocumentRoot()) + " --base-url " +
                               nginx_.HttpUrl("") +
-                              " --hashlist " TVX_HASHLIST_TOOL " --version " + version;
+                              " --hashlist " TVX_HASHLIST_TOOL " --no-libraries --version " + version;
         if (!key.empty())
             command += " --sign-key " + tvxtest::Quoted(key) + " --sign-tool " TVX_SIGN_TOOL;
         ASSERT_EQ(tvxtest::Shell(command + " >/dev/null"), 0) << command;
