@@ -116,8 +116,7 @@ class PeerAssistTest : public ::testing::Test {
   protected:
     void SetUp() override {
         std::string why;
-        if (!EnterPrivateNetwork(why))
-            GTEST_SKIP() << why;
+        ASSERT_TRUE(EnterPrivateNetwork(why)) << why;
     }
 
     // Writes the files and, for those named in withTorrent, their metadata.
