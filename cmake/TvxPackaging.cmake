@@ -73,10 +73,11 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TVX_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION "games")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # The libraries come from what the launcher actually links; the Korean texts
-# need a font that has them; files that are not programs open through
+# need a font that has them, and Qt's own texts (the message boxes' buttons)
+# its translations; files that are not programs open through
 # xdg-open, and the menu finds the icons through the hicolor theme.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-nanum")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-nanum, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, hicolor-icon-theme")
 # Every game's launcher is the program folder's tvx-launcher: only one of
 # them can be installed at a time.
