@@ -21,6 +21,7 @@
 #include "library/engine/CEngineDownloader.h"
 #include "library/engine/EnginePathConfig.h"
 #include "ostra/norvikqos/link/nwCDNLocalMessages.h"
+#include "platform/Clock.h"
 #include "platform/NetworkState.h"
 #include "support/PrivateNetwork.h"
 #include "support/TempDir.h"
@@ -353,6 +354,66 @@ TEST_F(EngineDownloaderTest, AnEngineThatCannotBeUsedSendsTheJobsToTheDirectPath
         std::lock_guard guard(Manager().Lock());
         EXPECT_EQ(Manager().EngineDownloader(), nullptr);
         EXPECT_TRUE(direct->Holds(Manager().FindJob(job)));
+    }
+}
+
+// The launch count over link losses, on a clock of the test's own. Here the
+// launcher really prepares the engine each time: the update server refuses,
+// the installed stand-in starts and reports ready, and the library connects.
+class EngineRelaunchTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string why;
+        ASSERT_TRUE(tvxtest::EnterPrivateNetwork(why)) << why;
+        engine_ = std::make_unique<tvxtest::ScriptedEngine>();
+        ASSERT_TRUE(engine_->Listening());
+        uint16_t refusing = 0;
+        {
+            // A port that was just free: nothing listens on it.
+            tvxtest::SilentServer gone;
+            refusing = gone.Port();
+        }
+        SetUpdateManifestUrl("http://127.0.0.1:" + std::to_string(refusing) + kUpdateManifestPath);
+        ASSERT_TRUE(tvxtest::InstallTestEngine());
+        // Every launch starts a stand-in; each ends by itself soon after.
+        setenv("TVX_TEST_ENGINE_LINGER_MS", "15000", 1);
+        unsetenv("TVX_TEST_ENGINE_MARK");
+        SetEnginePathEnabled(true);
+        ASSERT_EQ(TarvoLib_Initialize(&host_, nullptr, 0), result::kSuccess);
+    }
+    void TearDown() override {
+        TarvoLib_Finalize();
+        SetEnginePathEnabled(false);
+    }
+    int32_t LaunchCount() {
+        CJobManager& manager = *CDownloadLibThread::Instance()->Manager();
+        std::lock_guard guard(manager.Lock());
+        auto* engine = dynamic_cast<CEngineDownloader*>(manager.EngineDownloader());
+        return engine ? engine->LaunchCount() : -1;
+    }
+
+    platform::ScopedManualClock clock_;
+    std::unique_ptr<tvxtest::ScriptedEngine> engine_;
+    tvxtest::RecordingHost host_;
+};
+
+TEST_F(EngineRelaunchTest, ALinkThatLastedOver30SecondsResetsTheLaunchCount) {
+    ASSERT_TRUE(engine_->Accept());
+    EXPECT_EQ(LaunchCount(), 1);
+    const struct {
+        int64_t linkMs;
+        int32_t count;
+    } cases[] = {
+        {30000, 2},  // not over 30 s: one more launch
+        {31000, 1},  // over: counting starts again with this launch
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.linkMs);
+        clock_->Advance(c.linkMs);
+        engine_->CloseLink();
+        // The next connection is the relaunch's.
+        ASSERT_TRUE(engine_->Accept());
+        EXPECT_EQ(LaunchCount(), c.count);
     }
 }
 
