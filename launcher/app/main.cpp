@@ -71,8 +71,7 @@ int RunTerminal(ProgramNameOnly& args, const launcher::DownloaderConfig& config)
     QCoreApplication app(args.argc, args.argv);
     StartupTerminalBox box;
     launcher::CTVXDownloaderApp launcherApp(Settings(config), box, [&config] {
-        return std::make_unique<launcher::CTerminalView>(config, platform::StandardInput(),
-                                                         stdout);
+        return std::make_unique<launcher::CTerminalView>(config, platform::StandardInput(), stdout);
     });
     return launcherApp.Run();
 }

@@ -216,8 +216,8 @@ TEST_F(EngineDownloaderTest, AListOf130047BytesGoesInOneMessageAndOneMoreInPiece
         // Kind, mode and flag come first, whatever the list's size.
         std::vector<uint16_t> seen;
         LinkFrame frame;
-        for (const uint16_t command : {nwCDNLocal::kCmdJobKind, nwCDNLocal::kCmdJobMode,
-                                       nwCDNLocal::kCmdJobFlag}) {
+        for (const uint16_t command :
+             {nwCDNLocal::kCmdJobKind, nwCDNLocal::kCmdJobMode, nwCDNLocal::kCmdJobFlag}) {
             ASSERT_TRUE(engine_->Read(frame));
             EXPECT_EQ(frame.command, command);
         }
