@@ -73,13 +73,14 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TVX_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION "games")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # The libraries come from what the launcher actually links; the Korean texts
-# need a font that has them; the TLS layer (and the engine's) verifies servers
-# against the system's trust store; files that are not programs open through
-# xdg-open, and the menu finds the icons through the hicolor theme. The engine
-# brings its own libraries in its update (tools/update_content), so it needs
-# nothing here beyond the C library the launcher needs too.
+# need a font that has them, and Qt's own texts (the message boxes' buttons)
+# its translations; the TLS layer (and the engine's) verifies servers against
+# the system's trust store; files that are not programs open through xdg-open,
+# and the menu finds the icons through the hicolor theme. The engine brings its
+# own libraries in its update (tools/update_content), so it needs nothing here
+# beyond the C library the launcher needs too.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-nanum, ca-certificates")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-nanum, qt6-translations-l10n, ca-certificates")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, hicolor-icon-theme")
 # Every game's launcher is the program folder's tvx-launcher: only one of
 # them can be installed at a time.

@@ -12,6 +12,8 @@ packages=(
   zlib1g-dev libminizip-dev libarchive-dev libssl-dev ca-certificates
   # launcher UI
   qt6-base-dev fonts-nanum
+  # Qt's own texts (the message boxes' buttons) in the user's language
+  qt6-translations-l10n
   # real servers, archives and network namespaces in tests
   nginx-light openssl 7zip zip unzip iproute2
   # the data download benchmark compares with curl

@@ -37,7 +37,10 @@ MessageAnswer CQtMessageBox::ShowHere(const QString& caption, const QString& tex
         shown = QMessageBox::Yes | QMessageBox::No;
     else if (buttons == MessageButtons::kRetryCancel)
         shown = QMessageBox::Retry | QMessageBox::Cancel;
-    QMessageBox box(QMessageBox::NoIcon, caption, text, shown, owner);
+    // A question carries the information icon; the other boxes none.
+    const QMessageBox::Icon icon =
+        buttons == MessageButtons::kYesNo ? QMessageBox::Information : QMessageBox::NoIcon;
+    QMessageBox box(icon, caption, text, shown, owner);
     switch (box.exec()) {
         case QMessageBox::Yes:
             return MessageAnswer::kYes;

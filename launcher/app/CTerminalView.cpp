@@ -1,15 +1,10 @@
 #include "launcher/app/CTerminalView.h"
 
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-
 #include "launcher/core/DiskSpace.h"
 #include "launcher/core/FolderChooser.h"
 #include "launcher/core/FolderRules.h"
+#include "platform/StreamInput.h"
+#include "platform/WorkingFolder.h"
 
 namespace launcher {
 namespace {
@@ -23,6 +18,8 @@ constexpr char kCommandList[] =
 constexpr char kResumeFirstLine[] = "%s 클라이언트를 다운 받습니다.";
 constexpr char kResumeSecondLine[] = "이어받기 하시겠습니까?";
 constexpr char kWaitText[] = "다운로드 받은 파일을 검사하고 설치를 실행중입니다.";
+// At most one status line in this time.
+constexpr int64_t kStatusIntervalMs = 1000;
 
 std::string Trimmed(std::string_view text) {
     size_t begin = 0;
@@ -81,7 +78,7 @@ std::optional<MessageAnswer> AnswerOf(std::string_view line, MessageButtons butt
 }  // namespace
 
 CTerminalView::CTerminalView(DownloaderConfig config, int inputFd, std::FILE* out)
-    : inputFd_(inputFd), out_(out) {
+    : inputFd_(inputFd), out_(out), uiThread_(std::this_thread::get_id()) {
     controller_ = std::make_unique<CDownloaderController>(*this, std::move(config));
 }
 
@@ -113,16 +110,15 @@ int CTerminalView::Run() {
             if (quit_ || closed_)
                 break;
         }
-        pollfd fds[2] = {{queue_.Fd(), POLLIN, 0}, {inputFd_, POLLIN, 0}};
-        const int n = ::poll(fds, inputEnded_ ? 1 : 2, -1);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        platform::WaitItem items[2] = {{queue_.Fd()}, {inputFd_}};
+        const platform::WaitResult waited =
+            platform::WaitReadable(items, inputEnded_ ? 1 : 2, MsUntilStatusDue());
+        if (waited == platform::WaitResult::kFailed)
             break;
-        }
-        if (fds[0].revents != 0)
+        PrintDueStatus();
+        if (items[0].ready)
             HandlePosted();
-        if (!inputEnded_ && fds[1].revents != 0) {
+        if (!inputEnded_ && items[1].ready) {
             std::lock_guard lock(inputMutex_);
             if (!ReadInput())
                 inputEnded_ = true;
@@ -137,20 +133,8 @@ void CTerminalView::Activate() {
 }
 
 bool CTerminalView::ReadInput() {
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(inputFd_, buffer, sizeof buffer);
-        if (n > 0) {
-            pending_.append(buffer, static_cast<size_t>(n));
-            return true;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        // A descriptor that cannot be read ends the input like its end does.
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return true;
-        return false;
-    }
+    // A descriptor that cannot be read ends the input like its end does.
+    return platform::ReadAvailable(inputFd_, pending_) != platform::ReadResult::kEnd;
 }
 
 bool CTerminalView::TakeLine(std::string& line) {
@@ -178,18 +162,19 @@ CTerminalView::Input CTerminalView::WaitForLine(std::string& line) {
             if (inputEnded_)
                 return Input::kEnd;
         }
-        pollfd fds[2] = {{inputFd_, POLLIN, 0}, {queue_.Fd(), POLLIN, 0}};
-        const int n = ::poll(fds, ui ? 2 : 1, -1);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        platform::WaitItem items[2] = {{inputFd_}, {queue_.Fd()}};
+        const platform::WaitResult waited =
+            platform::WaitReadable(items, ui ? 2 : 1, ui ? MsUntilStatusDue() : -1);
+        if (waited == platform::WaitResult::kFailed) {
             std::lock_guard lock(inputMutex_);
             inputEnded_ = true;
             continue;
         }
-        if (ui && fds[1].revents != 0)
+        if (ui)
+            PrintDueStatus();
+        if (ui && items[1].ready)
             HandlePosted();
-        if (fds[0].revents != 0) {
+        if (items[0].ready) {
             std::lock_guard lock(inputMutex_);
             if (!ReadInput())
                 inputEnded_ = true;
@@ -243,12 +228,7 @@ void CTerminalView::HandleCommand(const std::string& line) {
         }
     }
     if (*control == Control::FolderButton) {
-        if (argument[0] == '/') {
-            typedFolder_ = argument;
-        } else {
-            char cwd[PATH_MAX];
-            typedFolder_ = (::getcwd(cwd, sizeof cwd) ? WithSlash(cwd) : std::string()) + argument;
-        }
+        typedFolder_ = argument[0] == '/' ? argument : platform::WorkingFolder() + argument;
     }
     controller_->OnCommand(*control);
     typedFolder_.reset();
@@ -297,17 +277,63 @@ void CTerminalView::Refresh(const DisplayStrings& s) {
         if (!s.notice.empty())
             Print(s.notice + "\n");
     }
-    std::string line = s.currentFile + "  " + s.received + " / " + s.total + "  " + s.speed + "  " +
-                       s.elapsedTime + "  " + s.remainingTime + "  " + s.percent;
+    std::string line = StatusLine(s);
+    dueLine_.clear();
     if (line == lastLine_)
         return;
-    const platform::WallTime now = platform::Clock().Now();
-    if (everPrinted_ && platform::ElapsedMs(lastStatus_, now) < 1000)
+    // Within the second the newest state waits for it to be up; it is never
+    // dropped.
+    if (MsUntilNextStatus() > 0) {
+        dueLine_ = std::move(line);
         return;
+    }
+    PrintStatus(std::move(line));
+}
+
+std::string CTerminalView::StatusLine(const DisplayStrings& s) {
+    return s.currentFile + "  " + s.received + " / " + s.total + "  " + s.speed + "  " +
+           s.elapsedTime + "  " + s.remainingTime + "  " + s.percent;
+}
+
+int64_t CTerminalView::MsUntilNextStatus() const {
+    if (!everPrinted_)
+        return 0;
+    const int64_t elapsed = platform::ElapsedMs(lastStatus_, platform::Clock().Now());
+    // A clock set back does not hold the line for longer than a second.
+    if (elapsed < 0)
+        return 0;
+    return elapsed < kStatusIntervalMs ? kStatusIntervalMs - elapsed : 0;
+}
+
+void CTerminalView::PrintStatus(std::string line) {
     everPrinted_ = true;
-    lastStatus_ = now;
+    lastStatus_ = platform::Clock().Now();
+    dueLine_.clear();
     Print(line + "\n");
     lastLine_ = std::move(line);
+}
+
+int CTerminalView::MsUntilStatusDue() const {
+    if (dueLine_.empty())
+        return -1;
+    return static_cast<int>(MsUntilNextStatus());
+}
+
+void CTerminalView::PrintDueStatus() {
+    if (!dueLine_.empty() && MsUntilNextStatus() == 0)
+        PrintStatus(std::move(dueLine_));
+}
+
+void CTerminalView::PrintNewestStatus() {
+    if (!skinShown_ || !OnUiThread())
+        return;
+    // The controller may have changed its strings and posted the refresh
+    // that shows them only after this question.
+    std::string line =
+        controller_->SkinApplied() ? StatusLine(controller_->Strings()) : std::move(dueLine_);
+    dueLine_.clear();
+    if (!line.empty() && line != lastLine_)
+        PrintStatus(std::move(line));
 }
 
 void CTerminalView::ApplySkin(const UnpackedSkin& skin) {
@@ -331,10 +357,11 @@ ResumeAnswer CTerminalView::RunResumeDialog() {
 void CTerminalView::RunWaitDialog() {
     Print(std::string(kWaitText) + "\n");
     while (!quit_) {
-        pollfd fd = {queue_.Fd(), POLLIN, 0};
-        if (::poll(&fd, 1, -1) < 0 && errno != EINTR)
+        platform::WaitItem item{queue_.Fd()};
+        if (platform::WaitReadable(&item, 1, MsUntilStatusDue()) == platform::WaitResult::kFailed)
             break;
-        if (fd.revents != 0)
+        PrintDueStatus();
+        if (item.ready)
             HandlePosted();
     }
 }
@@ -353,6 +380,8 @@ void CTerminalView::CloseWindow() {
 
 MessageAnswer CTerminalView::Show(std::string_view caption, std::string_view text,
                                   MessageButtons buttons) {
+    // The user answers on what the screen shows last: the newest state.
+    PrintNewestStatus();
     Print("[" + std::string(caption) + "] " + std::string(text) + "\n" + Prompt(buttons));
     for (;;) {
         std::string line;
@@ -365,7 +394,7 @@ MessageAnswer CTerminalView::Show(std::string_view caption, std::string_view tex
         }
         // Typed answers echo on a terminal; a scripted one is shown here so
         // that the output reads the same.
-        if (!::isatty(inputFd_))
+        if (!platform::IsTerminal(inputFd_))
             Print(line + "\n");
         if (const std::optional<MessageAnswer> answer = AnswerOf(line, buttons))
             return *answer;

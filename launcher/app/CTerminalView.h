@@ -55,6 +55,13 @@ class CTerminalView final : public IDownloaderView,
     void PostQuit() override;
     void CloseWindow() override;
 
+    // The status line is printed at most once a second, on the clock of
+    // platform::Clock(). A newer state that had to wait is due when the second
+    // is up: the view's loop waits at most MsUntilStatusDue() (-1: nothing is
+    // due) and then calls PrintDueStatus().
+    int MsUntilStatusDue() const;
+    void PrintDueStatus();
+
   private:
     MessageAnswer Show(std::string_view caption, std::string_view text,
                        MessageButtons buttons) override;
@@ -71,6 +78,11 @@ class CTerminalView final : public IDownloaderView,
     void HandleCommand(const std::string& line);
     void CloseWhenNothingCanHappen();
     void Print(std::string_view text);
+    static std::string StatusLine(const DisplayStrings& strings);
+    int64_t MsUntilNextStatus() const;
+    void PrintStatus(std::string line);
+    // Before a question: the controller's newest state, whatever the second.
+    void PrintNewestStatus();
     bool OnUiThread() const { return std::this_thread::get_id() == uiThread_; }
 
     int inputFd_;
@@ -92,6 +104,7 @@ class CTerminalView final : public IDownloaderView,
     bool everPrinted_ = false;
     platform::WallTime lastStatus_;
     std::string lastLine_;
+    std::string dueLine_;  // the newest status line, waiting for its second
     std::string lastFolder_;
     std::string lastNotice_;
     std::map<Control, bool> enabled_;

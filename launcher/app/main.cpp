@@ -1,8 +1,6 @@
 // tvx-launcher: the game downloader. It takes no arguments; everything it
 // needs is built in. It shows the skinned window when a display is there and
 // the terminal view otherwise; TVX_VIEW=window or TVX_VIEW=terminal chooses.
-#include <unistd.h>
-
 #include <QApplication>
 #include <QCoreApplication>
 #include <cstdio>
@@ -15,7 +13,9 @@
 #include "launcher/app/CQtMessageBox.h"
 #include "launcher/app/CTVXDownloaderApp.h"
 #include "launcher/app/CTerminalView.h"
+#include "launcher/app/QtTranslations.h"
 #include "launcher/app/WindowView.h"
+#include "platform/StreamInput.h"
 
 namespace {
 
@@ -59,11 +59,19 @@ launcher::StartupSettings Settings(const launcher::DownloaderConfig& config) {
     return {config.fileListUrl, config.gameTitle, {}};
 }
 
-int RunTerminal(int argc, char** argv, const launcher::DownloaderConfig& config) {
-    QCoreApplication app(argc, argv);
+// The launcher takes no arguments, and Qt must not act on any either
+// (-platform, -style, -reverse …): it sees the program's name alone.
+struct ProgramNameOnly {
+    explicit ProgramNameOnly(char* name) : argv{name, nullptr} {}
+    int argc = 1;
+    char* argv[2];
+};
+
+int RunTerminal(ProgramNameOnly& args, const launcher::DownloaderConfig& config) {
+    QCoreApplication app(args.argc, args.argv);
     StartupTerminalBox box;
     launcher::CTVXDownloaderApp launcherApp(Settings(config), box, [&config] {
-        return std::make_unique<launcher::CTerminalView>(config, STDIN_FILENO, stdout);
+        return std::make_unique<launcher::CTerminalView>(config, platform::StandardInput(), stdout);
     });
     return launcherApp.Run();
 }
@@ -71,6 +79,8 @@ int RunTerminal(int argc, char** argv, const launcher::DownloaderConfig& config)
 }  // namespace
 
 int main(int argc, char** argv) {
+    static char fallbackName[] = "tvx-launcher";
+    ProgramNameOnly args(argc > 0 && argv[0] != nullptr ? argv[0] : fallbackName);
     const launcher::DownloaderConfig config = launcher::BuiltinDownloaderConfig();
     const ViewKind kind = ChosenView();
     if (kind == ViewKind::kInvalid) {
@@ -79,13 +89,14 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (kind == ViewKind::kTerminal)
-        return RunTerminal(argc, argv, config);
+        return RunTerminal(args, config);
 
     if (!launcher::HasWindowView()) {
         std::fprintf(stderr, "tvx-launcher: this build has no window view; using the terminal\n");
-        return RunTerminal(argc, argv, config);
+        return RunTerminal(args, config);
     }
-    QApplication app(argc, argv);
+    QApplication app(args.argc, args.argv);
+    launcher::InstallQtTranslations();
     launcher::CQtMessageBox box;
     launcher::CTVXDownloaderApp launcherApp(Settings(config), box,
                                             [&config] { return launcher::MakeWindowView(config); });

@@ -293,6 +293,17 @@ void CEngineDownloader::Tick(CJob* job) {
     } else if (up && NetworkOffline()) {
         SetNetworkOffline(false);
         QueueJobMessage(job, message::kNetworkBack, nullptr);
+        // A job the connection could not send while offline would otherwise
+        // wait for the next connection, which may never come.
+        SendWaitingJobs();
+    }
+}
+
+void CEngineDownloader::SendWaitingJobs() {
+    const std::vector<CJob*> jobs = HeldJobs();
+    for (CJob* job : jobs) {
+        if (Holds(job) && !FindByJob(job))
+            Begin(job);
     }
 }
 
@@ -358,11 +369,7 @@ void CEngineDownloader::OnEngineConnected(uint32_t) {
     }
     lastConnect_ = NowSeconds();
     // The jobs that waited for the connection go now, in order.
-    const std::vector<CJob*> jobs = HeldJobs();
-    for (CJob* job : jobs) {
-        if (Holds(job))
-            Begin(job);
-    }
+    SendWaitingJobs();
 }
 
 void CEngineDownloader::OnJobAccepted(const nwCDNJobAcceptedRecord& record, uint32_t) {

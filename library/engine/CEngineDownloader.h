@@ -115,6 +115,8 @@ class CEngineDownloader final : public CJobDownloader,
     // False when a message could not be built (a name too long for its field).
     bool SendJob(CJob* job);
     void FallBack(CJob* job);
+    // Begins every held job the engine has not been sent yet, in order.
+    void SendWaitingJobs();
 
     PendingEngineJob* FindBySerial(uint32_t serial);
     PendingEngineJob* FindByKey(uint32_t serial, uint32_t engineKey);

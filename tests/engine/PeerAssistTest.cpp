@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -70,8 +71,10 @@ class Seeder {
         pack.set_bool(lt::settings_pack::enable_lsd, false);
         pack.set_bool(lt::settings_pack::enable_outgoing_utp, false);
         pack.set_bool(lt::settings_pack::allow_multiple_connections_per_ip, true);
+        // Tracker replies and state changes wake the waits below.
         pack.set_int(lt::settings_pack::alert_mask,
-                     static_cast<int>(static_cast<std::uint32_t>(lt::alert_category::tracker)));
+                     static_cast<int>(static_cast<std::uint32_t>(lt::alert_category::tracker |
+                                                                 lt::alert_category::status)));
         lt::session_params params(pack);
         params.disk_io_constructor = lt::posix_disk_io_constructor;
         session_ = std::make_unique<lt::session>(std::move(params));
@@ -91,37 +94,44 @@ class Seeder {
         handle_ = session_->add_torrent(atp);
     }
 
+    // Each wait sleeps until libtorrent reports something, never for a guess.
     bool WaitSeeding() {
-        for (int i = 0; i < 500 && !handle_.status().is_seeding; ++i)
-            std::this_thread::sleep_for(20ms);
-        return handle_.status().is_seeding;
+        return WaitFor([this] { return handle_.status().is_seeding; });
     }
-
     bool WaitAnnounced() {
-        for (int i = 0; i < 250; ++i) {
-            std::vector<lt::alert*> alerts;
-            session_->pop_alerts(&alerts);
-            for (lt::alert* a : alerts)
-                if (lt::alert_cast<lt::tracker_reply_alert>(a))
-                    return true;
-            std::this_thread::sleep_for(20ms);
-        }
-        return false;
+        return WaitFor([this] { return announced_; });
     }
 
     int64_t Uploaded() const { return handle_.status().total_payload_upload; }
 
   private:
+    bool WaitFor(const std::function<bool()>& done) {
+        const auto end = std::chrono::steady_clock::now() + 60s;
+        while (!done()) {
+            const auto left = end - std::chrono::steady_clock::now();
+            if (left <= 0s)
+                return false;
+            session_->wait_for_alert(std::chrono::duration_cast<lt::time_duration>(left));
+            std::vector<lt::alert*> alerts;
+            session_->pop_alerts(&alerts);
+            for (lt::alert* a : alerts) {
+                if (lt::alert_cast<lt::tracker_reply_alert>(a))
+                    announced_ = true;
+            }
+        }
+        return true;
+    }
+
     std::unique_ptr<lt::session> session_;
     lt::torrent_handle handle_;
+    bool announced_ = false;
 };
 
 class PeerAssistTest : public ::testing::Test {
   protected:
     void SetUp() override {
         std::string why;
-        if (!EnterPrivateNetwork(why))
-            GTEST_SKIP() << why;
+        ASSERT_TRUE(EnterPrivateNetwork(why)) << why;
     }
 
     // Writes the files and, for those named in withTorrent, their metadata.

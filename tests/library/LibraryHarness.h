@@ -62,6 +62,23 @@ class RecordingHost final : public platform::MessageTarget {
         });
         return found;
     }
+    // Waits (bounded) until count callbacks with code arrived; false on time-out.
+    bool WaitForCount(int32_t code, size_t count, int timeoutMs = 20000) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+            size_t n = 0;
+            for (const SeenEvent& e : seen_)
+                n += e.via == SeenEvent::Via::Callback && e.code == code;
+            return n >= count;
+        });
+    }
+    size_t Count(int32_t code) const {
+        std::lock_guard lock(mutex_);
+        size_t n = 0;
+        for (const SeenEvent& e : seen_)
+            n += e.via == SeenEvent::Via::Callback && e.code == code;
+        return n;
+    }
     std::vector<SeenEvent> Seen() const {
         std::lock_guard lock(mutex_);
         return seen_;

@@ -12,9 +12,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 
+#include "launcher/app/CTerminalView.h"
+#include "launcher/core/SkinPackage.h"
+#include "platform/Clock.h"
 #include "platform/Paths.h"
 #include "support/TempDir.h"
 
@@ -107,6 +112,84 @@ class PipedChild {
     std::string output_;
 };
 
+// The status on a clock of the test's own: at most one line a second, the
+// newest state once the second is up, and the final state before a question.
+TEST(TerminalView, StatusLinesAreThrottledButTheNewestStateIsNeverLost) {
+    platform::ScopedManualClock clock;
+    int input[2];
+    ASSERT_EQ(::pipe2(input, O_CLOEXEC), 0);
+    char* text = nullptr;
+    size_t length = 0;
+    std::FILE* out = ::open_memstream(&text, &length);
+    ASSERT_NE(out, nullptr);
+    const auto output = [&] {
+        std::fflush(out);
+        return std::string(text, length);
+    };
+    launcher::DownloaderConfig config;
+    config.gameTitle = "Halvard2";
+    {
+        launcher::CTerminalView view(config, input[0], out);
+        view.ApplySkin(launcher::UnpackedSkin{});
+        const auto state = [](const std::string& percent) {
+            launcher::DisplayStrings s;
+            s.currentFile = "[1/1]a.bin";
+            s.percent = percent;
+            return s;
+        };
+        // The percent of every status line so far.
+        const auto lines = [&] {
+            std::string status;
+            std::istringstream stream(output());
+            for (std::string line; std::getline(stream, line);) {
+                if (line.rfind("[1/1]a.bin", 0) == 0)
+                    status += line.substr(line.rfind(' ') + 1) + " ";
+            }
+            return status;
+        };
+
+        view.Refresh(state("10%"));
+        EXPECT_EQ(lines(), "10% ");
+        EXPECT_EQ(view.MsUntilStatusDue(), -1);
+        // Two newer states within the second: the newest waits for it.
+        clock->Advance(400);
+        view.Refresh(state("20%"));
+        clock->Advance(300);
+        view.Refresh(state("30%"));
+        EXPECT_EQ(lines(), "10% ");
+        EXPECT_EQ(view.MsUntilStatusDue(), 300);
+        clock->Advance(299);
+        view.PrintDueStatus();
+        EXPECT_EQ(lines(), "10% ");
+        clock->Advance(1);
+        EXPECT_EQ(view.MsUntilStatusDue(), 0);
+        view.PrintDueStatus();
+        EXPECT_EQ(lines(), "10% 30% ");
+        EXPECT_EQ(view.MsUntilStatusDue(), -1);
+        // An unchanged state prints nothing, and a state a second later at once.
+        clock->Advance(1000);
+        view.Refresh(state("30%"));
+        EXPECT_EQ(lines(), "10% 30% ");
+        view.Refresh(state("40%"));
+        EXPECT_EQ(lines(), "10% 30% 40% ");
+
+        // The final state comes just before a question: it is shown first.
+        clock->Advance(10);
+        view.Refresh(state("99%"));
+        ASSERT_EQ(::write(input[1], "n\n", 2), 2);
+        EXPECT_EQ(view.MessageBox().Show("Halvard2", "지금 실행 하시겠습니까?",
+                                         launcher::MessageButtons::kYesNo),
+                  launcher::MessageAnswer::kNo);
+        EXPECT_EQ(lines(), "10% 30% 40% 99% ");
+        EXPECT_NE(output().find("99%\n[Halvard2] 지금 실행 하시겠습니까?"), std::string::npos)
+            << output();
+    }
+    std::fclose(out);
+    std::free(text);
+    ::close(input[0]);
+    ::close(input[1]);
+}
+
 TEST(TerminalView, DownloadsTheDemoGameThroughAPipeAndRunsTheInstaller) {
     // The test needs a network namespace of its own (root, util-linux's unshare).
     ASSERT_EQ(std::system("unshare -n true"), 0) << "cannot make a network namespace";
@@ -153,6 +236,10 @@ TEST(TerminalView, DownloadsTheDemoGameThroughAPipeAndRunsTheInstaller) {
 
     ASSERT_TRUE(
         launcher.WaitFor("다운로드가 완료 되었습니다.\n지금 실행 하시겠습니까?\n(y/n) ", 30s))
+        << launcher.Output();
+    // The completed state is on the screen when the question is asked.
+    EXPECT_NE(launcher.Output().find("00:00:00  100%\n[Halvard2] 다운로드가 완료 되었습니다."),
+              std::string::npos)
         << launcher.Output();
     launcher.Write("maybe\n");  // asked again
     launcher.Write("y\n");

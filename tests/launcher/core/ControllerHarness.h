@@ -71,6 +71,13 @@ class ScriptedView final : public launcher::IDownloaderView,
         return true;
     }
 
+    // Hands the messages queued now, and those they post, to the controller.
+    void PumpPending() {
+        platform::PostedMessage m;
+        while (queue_.TryTake(m))
+            controller->HandleMessage(m.message, m.wParam, m.lParam);
+    }
+
     launcher::IMessageBox& MessageBox() override { return *this; }
     launcher::IFolderBrowser& FolderBrowser() override { return *this; }
     void SetTitle(std::string_view t) override { title = t; }

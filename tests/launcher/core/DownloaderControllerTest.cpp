@@ -11,6 +11,7 @@
 
 #include "ControllerHarness.h"
 #include "launcher/core/CDownloaderController.h"
+#include "launcher/core/DownloadPathStore.h"
 #include "launcher/core/DownloaderTexts.h"
 #include "launcher/core/Format.h"
 #include "library/api/CDownloadLibThread.h"
@@ -331,6 +332,8 @@ TEST_F(SlowControllerTest, DiskFullAsksRetryOrCancelAndTheNextStartChecksAgain) 
 class DrivenDownloader final : public CJobDownloader {
   public:
     using CJobDownloader::CJobDownloader;
+    using CJobDownloader::QueueJobMessage;
+    using CJobDownloader::ReportFileDone;
     using CJobDownloader::SetJobStatus;
     std::vector<std::pair<int, int>> answers;
 
@@ -401,6 +404,243 @@ TEST_F(DownloaderControllerTest, ProgressShowsTheStatusAndResumeIsAnsweredOncePr
     }));
     EXPECT_EQ(driven->answers, (std::vector<std::pair<int, int>>{{0, 1}, {1, 1}, {0, 1}}));
     EXPECT_TRUE(view_.boxes.empty()) << testing::PrintToString(view_.Texts());
+}
+
+// The controller at Ready with a driven downloader in place of the direct
+// one: the test makes the library's events, the controller reacts as the
+// user sees it.
+class DrivenControllerTest : public DownloaderControllerTest {
+  protected:
+    void ReachDrivenReady(const std::string& mode = "2", const std::string& list = {}) {
+        ServeGame(1024);
+        if (!list.empty()) {
+            ASSERT_TRUE(server_.WriteFile("fullinst/filelist.txt", list));
+        }
+        mode_ = mode;
+        StartWithMode();
+        ASSERT_TRUE(ReachReady());
+        ASSERT_TRUE(view_.PumpUntil([this] { return view_.refreshes > 0; }));
+        CJobManager& manager = Manager();
+        std::lock_guard guard(manager.Lock());
+        auto downloader = std::make_unique<DrivenDownloader>(&manager, manager.LockRef());
+        driven_ = downloader.get();
+        manager.SetDirectDownloader(std::move(downloader));
+    }
+    void StartWithMode() {
+        launcher::DownloaderConfig config;
+        config.fileListUrl = Url("filelist.txt");
+        config.skinUrl = Url("img.zip");
+        config.gameId = "halvard2";
+        config.gameTitle = "Halvard2";
+        config.folderName = "halvard2";
+        config.downloadMode = mode_;
+        config.tempFolder = dir_.Path();
+        controller_ = std::make_unique<launcher::CDownloaderController>(view_, config);
+        view_.controller = controller_.get();
+        controller_->OnInitialise();
+    }
+    static CJobManager& Manager() { return *CDownloadLibThread::Instance()->Manager(); }
+    // The library raises the event; the controller handles it from its queue.
+    void Raise(int32_t code) {
+        controller_->HandleMessage(launcher::kLibraryMessage, static_cast<uintptr_t>(code),
+                                   controller_->Job());
+    }
+    // The message's event is posted to the view and handled like any other.
+    void QueueMessage(int32_t code) {
+        {
+            std::lock_guard guard(Manager().Lock());
+            driven_->QueueJobMessage(Manager().FindJob(controller_->Job()), code, nullptr);
+        }
+        view_.PumpPending();
+    }
+    void Progress(int32_t percent) {
+        JobStatus status{};
+        status.total = 100;
+        status.downloaded = percent;
+        status.speed = 4096;
+        status.percent = percent;
+        {
+            std::lock_guard guard(Manager().Lock());
+            driven_->SetJobStatus(Manager().FindJob(controller_->Job()), status);
+        }
+        Raise(tarvo::event::kJobProgress);
+        view_.PumpPending();
+    }
+    void FileDone(const std::string& name) {
+        {
+            std::lock_guard guard(Manager().Lock());
+            driven_->ReportFileDone(Manager().FindJob(controller_->Job()),
+                                    (Folder() + name).c_str(), nullptr, Url(name).c_str());
+        }
+        view_.PumpPending();
+    }
+
+    std::string mode_ = "2";
+    DrivenDownloader* driven_ = nullptr;
+};
+
+TEST_F(DrivenControllerTest, JobMessagesShowTheirBoxesAndKeepTheJob) {
+    ReachDrivenReady();
+    controller_->OnCommand(Control::Start);
+    ASSERT_TRUE(controller_->HasJob());
+    const JobHandle job = controller_->Job();
+    const struct {
+        int32_t code;
+        std::string text;
+    } cases[] = {
+        {tarvo::message::kNetworkDown, text::kNetworkDown},
+        {tarvo::message::kNetworkBack, text::kNetworkBack},
+        {tarvo::message::kDownloadFailed,
+         "Halvard2 다운로드를 실패 했습니다.\n잠시 후에 다시 시도해 주십시요."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        view_.boxes.clear();
+        QueueMessage(c.code);
+        ASSERT_EQ(view_.boxes.size(), 1u);
+        EXPECT_EQ(view_.boxes[0].text, c.text);
+        EXPECT_EQ(view_.boxes[0].caption, "Halvard2");
+        EXPECT_EQ(view_.boxes[0].buttons, MessageButtons::kOk);
+        EXPECT_EQ(controller_->Job(), job);
+    }
+}
+
+TEST_F(DrivenControllerTest, DiskFullAsAJobMessageStopsAndAsksOnce) {
+    ReachDrivenReady();
+    controller_->OnCommand(Control::Start);
+    const JobHandle job = controller_->Job();
+    int asked = 0;
+    view_.answer = [&](const std::string&, MessageButtons buttons) {
+        if (buttons == MessageButtons::kRetryCancel && ++asked == 1) {
+            // A second report while the box is up opens no second loop.
+            controller_->HandleMessage(launcher::kLibraryMessage, tarvo::event::kJobMessage, job);
+        }
+        return MessageAnswer::kCancel;
+    };
+    QueueMessage(tarvo::message::kDiskFull);
+    EXPECT_EQ(asked, 1);
+    ASSERT_EQ(view_.boxes.size(), 1u);
+    EXPECT_EQ(view_.boxes[0].text.rfind("해당 디스크(" + Folder() + ")의 공간이 부족(", 0), 0u)
+        << view_.boxes[0].text;
+    // The job was stopped before the question; Cancel leaves it stopped.
+    EXPECT_FALSE(controller_->HasJob());
+    EXPECT_TRUE(view_.enabled[Control::Start]);
+}
+
+TEST_F(DrivenControllerTest, EachCompletedFileStepsTheLabelAndTheLastInstallerWins) {
+    // Two installers and a data file: both .exe files qualify, the last wins.
+    ASSERT_TRUE(server_.WriteFile("fullinst/a.exe", "a"));
+    ASSERT_TRUE(server_.WriteFile("fullinst/b.EXE", "b"));
+    ASSERT_TRUE(server_.WriteFile("fullinst/c.bin", "c"));
+    ReachDrivenReady("2", Url("a.exe") + "\n" + Url("b.EXE") + "\n" + Url("c.bin") + "\n");
+    EXPECT_EQ(view_.strings.currentFile, "[1/3]a.exe");
+    controller_->OnCommand(Control::Start);
+    const struct {
+        const char* name;
+        const char* label;
+        const char* installer;
+    } cases[] = {
+        {"a.exe", "[2/3]b.EXE", "a.exe"},
+        {"b.EXE", "[3/3]c.bin", "b.EXE"},
+        // The last file: nothing further to name, and it is no installer.
+        {"c.bin", "[3/3]c.bin", "b.EXE"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FileDone(c.name);
+        EXPECT_EQ(view_.strings.currentFile, c.label);
+        EXPECT_EQ(controller_->InstallerPath(), Folder() + c.installer);
+    }
+}
+
+TEST_F(DrivenControllerTest, StopWithYesRemovesTheJobAndTheNextResumeIsAskedAgain) {
+    ReachDrivenReady();
+    view_.resumeAnswer = {1, 1};
+    controller_->OnCommand(Control::Start);
+    const JobHandle job = controller_->Job();
+    Progress(40);
+    EXPECT_EQ(view_.strings.percent, "40%");
+    EXPECT_EQ(view_.strings.speed, "4.00 KB/Sec");
+    Raise(tarvo::event::kResumeQuestion);
+    EXPECT_EQ(view_.resumeDialogs, 0);  // answered at once after progress
+
+    view_.answer = [](const std::string&, MessageButtons) { return MessageAnswer::kYes; };
+    controller_->OnCommand(Control::Stop);
+    EXPECT_EQ(view_.Texts(), std::vector<std::string>{text::kStopQuestion});
+    EXPECT_FALSE(controller_->HasJob());
+    JobStatus status{};
+    EXPECT_NE(TarvoLib_GetJobProgress(job, &status), tarvo::result::kSuccess);
+    view_.PumpPending();
+    EXPECT_EQ(view_.strings.speed, "0 Bytes/Sec");
+    EXPECT_TRUE(view_.enabled[Control::Start]);
+    EXPECT_FALSE(view_.enabled[Control::Stop]);
+    EXPECT_TRUE(view_.enabled[Control::FolderButton]);
+
+    controller_->OnCommand(Control::Start);
+    ASSERT_TRUE(controller_->HasJob());
+    Raise(tarvo::event::kResumeQuestion);
+    EXPECT_EQ(view_.resumeDialogs, 1);
+}
+
+TEST_F(DrivenControllerTest, TheFolderButtonWorksOnlyWithoutAJobAndTheFolderIsWrittenAtStart) {
+    ReachDrivenReady();
+    const std::string chosen = dir_.Path() + "chosen/";
+    ASSERT_TRUE(platform::MakeDirectory(chosen));
+    view_.browsed = chosen;
+    controller_->OnCommand(Control::FolderButton);
+    ASSERT_EQ(view_.strings.folder, chosen) << testing::PrintToString(view_.Texts());
+
+    controller_->OnCommand(Control::Start);
+    EXPECT_NE(tvxtest::ReadFile(launcher::DownloadPathIniPath()).find("halvard2=" + chosen),
+              std::string::npos)
+        << tvxtest::ReadFile(launcher::DownloadPathIniPath());
+    // With a job the button does nothing.
+    view_.browsed = dir_.Path();
+    controller_->OnCommand(Control::FolderButton);
+    EXPECT_EQ(view_.strings.folder, chosen);
+}
+
+TEST_F(DrivenControllerTest, ModeOneOrYesInTheHighSpeedBoxStartsWithoutPeers) {
+    const struct {
+        const char* name;
+        std::string mode;
+        bool answerYes;  // unchecks the high-speed box and answers its question
+        int32_t peerFlag;
+    } cases[] = {
+        {"high speed", "2", false, 1},
+        {"built-in mode 1", "1", false, 0},
+        {"Yes in the high-speed box", "2", true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (controller_) {
+            controller_->OnDestroy();
+            controller_.reset();
+        }
+        ReachDrivenReady(c.mode);
+        if (c.answerYes) {
+            view_.answer = [](const std::string&, MessageButtons) { return MessageAnswer::kYes; };
+            view_.checked[Control::HighSpeed] = false;
+            controller_->OnCommand(Control::HighSpeed);
+            view_.answer = nullptr;
+        }
+        controller_->OnCommand(Control::Start);
+        std::lock_guard guard(Manager().Lock());
+        const CJob* job = Manager().FindJob(controller_->Job());
+        ASSERT_NE(job, nullptr);
+        EXPECT_EQ(job->Mode(), c.peerFlag);
+    }
+}
+
+TEST_F(DrivenControllerTest, AThirdDataEventIsIgnored) {
+    ReachDrivenReady();
+    const std::vector<std::string> urls = controller_->Urls();
+    view_.boxes.clear();
+    Raise(tarvo::event::kDataComplete);
+    EXPECT_EQ(view_.skins.size(), 1u);
+    EXPECT_EQ(controller_->Urls(), urls);
+    EXPECT_TRUE(view_.boxes.empty());
+    EXPECT_FALSE(view_.quit);
 }
 
 TEST(DownloaderControllerAlone, HighSpeedBoxAndTheStartBeforeAgreement) {

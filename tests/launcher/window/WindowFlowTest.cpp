@@ -60,8 +60,7 @@ QString LabelText(const launcher::CTVXDownloaderDlg& window, Control control) {
 
 TEST(WindowFlowTest, DownloadShowsReadyProgressAndCompletion) {
     std::string why;
-    if (!EnterPrivateNetwork(why))
-        GTEST_SKIP() << "needs a network namespace of its own: " << why;
+    ASSERT_TRUE(EnterPrivateNetwork(why)) << "needs a network namespace of its own: " << why;
     tvxtest::EnsureQtApp();
     // Only loopback is up here; the download must not wait for a network.
     platform::SetInternetProbe([] { return true; });

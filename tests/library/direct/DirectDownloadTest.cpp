@@ -290,18 +290,15 @@ TEST_F(DirectDownloadTest, NetworkDownAndUpAndAStopInTheMiddle) {
     ASSERT_EQ(host_.WaitForCallback({event::kJobProgress}), event::kJobProgress);
 
     gNetworkUp = false;
-    ASSERT_EQ(host_.WaitForCallback({event::kJobMessage}), event::kJobMessage);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // more ticks, no second 515
+    ASSERT_TRUE(host_.WaitForCount(event::kJobMessage, 1));
+    // Two more ticks, each ending with its progress event, bring no second 515.
+    const size_t ticks = host_.Count(event::kJobProgress);
+    ASSERT_TRUE(host_.WaitForCount(event::kJobProgress, ticks + 2));
+    EXPECT_EQ(host_.Count(event::kJobMessage), 1u);
     gNetworkUp = true;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    std::vector<int32_t> codes;
-    while (std::chrono::steady_clock::now() < deadline &&
-           std::count(codes.begin(), codes.end(), message::kNetworkBack) == 0) {
-        for (int32_t code : MessageCodes(job))
-            codes.push_back(code);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    EXPECT_EQ(codes, (std::vector<int32_t>{message::kNetworkDown, message::kNetworkBack}));
+    ASSERT_TRUE(host_.WaitForCount(event::kJobMessage, 2));
+    EXPECT_EQ(MessageCodes(job),
+              (std::vector<int32_t>{message::kNetworkDown, message::kNetworkBack}));
 
     ASSERT_EQ(TarvoLib_StopJob2(job, 0), result::kSuccess);
     EXPECT_EQ(TarvoLib_RemoveJob(job), result::kSuccess);

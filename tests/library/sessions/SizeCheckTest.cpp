@@ -10,6 +10,7 @@
 
 #include "LibraryHarness.h"
 #include "library/common/Log.h"
+#include "ostra/norvikqos/core/cpCTimerManager.h"
 #include "platform/Clock.h"
 #include "support/NginxServer.h"
 #include "support/ScriptedHttpServer.h"
@@ -294,8 +295,8 @@ TEST_F(SizeCheckTest, AUrlTheLayerRefusesIsUnreachableAndEndsTheRunAtOnce) {
 // never answers times out without the test waiting for it.
 class SizeCheckTimeoutTest : public SizeCheckTest {
   protected:
-    // Moves the clock in steps below the timers' jump limit, giving the worker
-    // a tick after each, until the run ends.
+    // Moves the clock in steps below the timers' jump limit, waiting after
+    // each for a whole pass of the timers that saw it, until the run ends.
     int32_t RunOnManualClock() {
         host_.Clear();
         EXPECT_EQ(TarvoLib_StartSizeCheck(), result::kSuccess);
@@ -304,9 +305,26 @@ class SizeCheckTimeoutTest : public SizeCheckTest {
                     host_.WaitForCallback({event::kSizeCheckComplete, event::kSizeCheckFailed}, 0))
                 return code;
             clock_->Advance(900);
-            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+            if (!WaitForTimerPass())
+                return 0;
         }
         return 0;
+    }
+    // A pass counts its tick as it begins: the second one begun after now
+    // means the first of them, which read the moved clock, has ended.
+    static bool WaitForTimerPass() {
+        const uint32_t seen = TimerTicks();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (TimerTicks() < seen + 2) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return true;
+    }
+    static uint32_t TimerTicks() {
+        std::lock_guard guard(CDownloadLibThread::Instance()->Manager()->Lock());
+        return cpCTimerManager::Instance()->TickCount();
     }
 
     platform::ScopedManualClock clock_;
