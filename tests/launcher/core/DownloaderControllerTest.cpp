@@ -435,6 +435,9 @@ class DrivenControllerTest : public DownloaderControllerTest {
         config.folderName = "halvard2";
         config.downloadMode = mode_;
         config.tempFolder = dir_.Path();
+        // Unsigned content, as without a key built in.
+        config.publisherKey.clear();
+        config.releaseVersionPath = dir_.Path() + "ReleaseVersion.ini";
         controller_ = std::make_unique<launcher::CDownloaderController>(view_, config);
         view_.controller = controller_.get();
         controller_->OnInitialise();
