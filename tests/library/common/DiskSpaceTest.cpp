@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdlib>
+
 #include "library/api/TarvoLib.h"
 #include "platform/FileSystem.h"
 #include "platform/Paths.h"
@@ -39,7 +42,12 @@ TEST(DiskSpaceTest, SizeMustBeStrictlyBelowTheFreeBytes) {
 TEST(DiskSpaceTest, RealFileSystemOfTheNearestExistingFolder) {
     const std::string missing = platform::TempFolder() + "not/yet/made/";
     EXPECT_GT(platform::FreeBytes(missing), 0);
-    EXPECT_EQ(platform::FreeBytes(missing), platform::FreeBytes(platform::TempFolder()));
+    // The same file system as the folder that exists; other programs write
+    // to it meanwhile, so the two readings agree only within what they write.
+    constexpr int64_t kOthersWrites = int64_t{1} << 30;
+    const int64_t before = platform::FreeBytes(platform::TempFolder());
+    const int64_t below = platform::FreeBytes(missing);
+    EXPECT_LE(std::abs(below - before), kOthersWrites) << below << " vs " << before;
     EXPECT_EQ(TarvoLib_CheckDiskSpace(missing.c_str(), 1, 0), kSuccess);
     EXPECT_EQ(TarvoLib_CheckDiskSpace("", 1, 0), kNotReady);
     EXPECT_EQ(TarvoLib_CheckDiskSpace(nullptr, 1, 0), kNotReady);
