@@ -1,5 +1,7 @@
 #include "LibraryHarness.h"
 
+#include <future>
+
 #include "library/engine/EnginePathConfig.h"
 #include "platform/Paths.h"
 
@@ -26,6 +28,18 @@ JobHandle LibraryTest::MakeJob(const std::string& name, int files) {
                   tarvo::result::kSuccess);
     }
     return handle;
+}
+
+void RunOnWorker(const std::function<void()>& work) {
+    std::promise<void> done;
+    CDownloadLibThread::Instance()->Loop().Post([&] {
+        {
+            std::lock_guard guard(CDownloadLibThread::Instance()->Manager()->Lock());
+            work();
+        }
+        done.set_value();
+    });
+    done.get_future().wait();
 }
 
 }  // namespace tvxtest

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -157,5 +158,9 @@ class LibraryTest : public ::testing::Test {
     RecordingHost host_;
     FakeDownloader* fake_ = nullptr;
 };
+
+// Runs work on the worker thread under the engine lock, as the library's own
+// events run, and waits for it.
+void RunOnWorker(const std::function<void()>& work);
 
 }  // namespace tvxtest

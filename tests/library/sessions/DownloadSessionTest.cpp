@@ -201,21 +201,8 @@ class DownloadSessionTest : public ::testing::Test {
     }
     void TearDown() override {
         // Sessions end on the worker thread, where their connections live.
-        OnWorker([this] { sessions_.clear(); });
+        tvxtest::RunOnWorker([this] { sessions_.clear(); });
         TarvoLib_Finalize();
-    }
-
-    // Runs work on the worker thread under the engine lock and waits for it.
-    void OnWorker(std::function<void()> work) {
-        std::promise<void> done;
-        CDownloadLibThread::Instance()->Loop().Post([&] {
-            {
-                std::lock_guard guard(CDownloadLibThread::Instance()->Manager()->Lock());
-                work();
-            }
-            done.set_value();
-        });
-        done.get_future().wait();
     }
 
     // A session with a record of these URLs, started on the worker thread.
@@ -225,7 +212,7 @@ class DownloadSessionTest : public ::testing::Test {
         state->recorder.expectedId = id;
         SessionState* s = state.get();
         sessions_.push_back(std::move(state));
-        OnWorker([s, id] {
+        tvxtest::RunOnWorker([s, id] {
             s->session.SetListener(&s->recorder, id);
             s->session.SetFile(s->file.get());
             s->session.Start();
@@ -266,7 +253,7 @@ TEST_F(DownloadSessionTest, HashThenMainUrlReportsSizeAndProgressOnlyForTheMainF
             secure ? nginx.HttpsUrl("/engine.7z") : nginx.HttpUrl("/engine.7z");
         Recorder& recorder = StartSession({{hashUrl, 1}, {mainUrl, 3}});
         ASSERT_TRUE(recorder.WaitFor("complete:"));
-        OnWorker([] {});  // let anything still queued behind the completion arrive
+        tvxtest::RunOnWorker([] {});  // let anything still queued behind the completion arrive
         const auto events = recorder.Events();
         const std::vector<std::string> expected{
             "start",
@@ -366,7 +353,7 @@ TEST_F(DownloadSessionTest, FailuresAreReportedOnceWithTheirCode) {
         SCOPED_TRACE(cases[i].url);
         ASSERT_TRUE(recorders[i]->WaitForEnd());
     }
-    OnWorker([] {});
+    tvxtest::RunOnWorker([] {});
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(cases[i].url);
         const auto ended =
@@ -380,7 +367,7 @@ TEST_F(DownloadSessionTest, FailuresAreReportedOnceWithTheirCode) {
     }
     for (Recorder* r : recorders) {
         bool busy = true;
-        OnWorker([&] {
+        tvxtest::RunOnWorker([&] {
             for (auto& s : sessions_) {
                 if (&s->recorder == r)
                     busy = s->session.IsBusy();
@@ -418,7 +405,7 @@ TEST_F(DownloadSessionTest, StartingAgainClosesTheRunningRequest) {
     const int first = server.AcceptRequest();
     ASSERT_GE(first, 0);
     ASSERT_TRUE(recorder.WaitFor("start"));
-    OnWorker([this] { sessions_.back()->session.Start(); });
+    tvxtest::RunOnWorker([this] { sessions_.back()->session.Start(); });
     EXPECT_TRUE(ManualServer::PeerClosed(first));
     const int second = server.AcceptRequest();
     ASSERT_GE(second, 0);

@@ -101,35 +101,25 @@ class EngineUpdateTest : public ::testing::Test {
         ASSERT_EQ(TarvoLib_Initialize(&host_, nullptr, 0), tarvo::result::kSuccess);
     }
     void TearDown() override {
-        Post([this] { driver_.reset(); });
+        tvxtest::RunOnWorker([this] { driver_.reset(); });
         TarvoLib_Finalize();
         const int pid = std::atoi(tvxtest::ReadFile(mark_).c_str());
         if (pid > 0)
             kill(pid, SIGTERM);
-    }
-    void Post(std::function<void()> work) {
-        std::promise<void> done;
-        CDownloadLibThread::Instance()->Loop().Post([&] {
-            {
-                std::lock_guard guard(CDownloadLibThread::Instance()->Manager()->Lock());
-                work();
-            }
-            done.set_value();
-        });
-        done.get_future().wait();
     }
     bool WriteContent(const std::string& extra = "") {
         return tvxtest::Shell(TVX_SOURCE_ROOT "/tools/update_content/make-update-content.sh" +
                               std::string(" --engine ") + tvxtest::Quoted(TVX_TEST_ENGINE) +
                               " --out " + tvxtest::Quoted(nginx_.DocumentRoot()) + " --base-url " +
                               "http://127.0.0.1:" + std::to_string(nginx_.HttpPort()) +
-                              " --hashlist " TVX_HASHLIST_TOOL " --no-libraries"
+                              " --hashlist " TVX_HASHLIST_TOOL
+                              " --no-libraries"
                               " --sign-key " TVX_TEST_PUBLISHER_KEY " --sign-tool " TVX_SIGN_TOOL +
                               extra + " >/dev/null") == 0;
     }
     std::string RunUpdate() {
         std::future<std::string> outcome;
-        Post([&] {
+        tvxtest::RunOnWorker([&] {
             driver_ =
                 std::make_unique<UpdateDriver>(nginx_.HttpUrl("/ActiveX/update/QGM_updater.xml"));
             outcome = driver_->Outcome();

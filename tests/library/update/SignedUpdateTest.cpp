@@ -64,35 +64,25 @@ class SignedUpdateTest : public ::testing::Test {
         unsetenv("TVX_TEST_ENGINE_MODE");
         // The attacker's engine: a script that leaves its own mark.
         evil_ = work_.Path() + "evil.sh";
-        ASSERT_TRUE(tvxtest::WriteFile(evil_, "#!/bin/sh\necho ran > '" + work_.Path() + "owned'\n"));
+        ASSERT_TRUE(
+            tvxtest::WriteFile(evil_, "#!/bin/sh\necho ran > '" + work_.Path() + "owned'\n"));
         ASSERT_EQ(TarvoLib_Initialize(&host_, nullptr, 0), tarvo::result::kSuccess);
     }
     void TearDown() override {
-        Post([this] { updater_.reset(); });
+        tvxtest::RunOnWorker([this] { updater_.reset(); });
         TarvoLib_Finalize();
         const int pid = std::atoi(tvxtest::ReadFile(mark_).c_str());
         if (pid > 0)
             kill(pid, SIGTERM);
     }
-    void Post(std::function<void()> work) {
-        std::promise<void> done;
-        CDownloadLibThread::Instance()->Loop().Post([&] {
-            {
-                std::lock_guard guard(CDownloadLibThread::Instance()->Manager()->Lock());
-                work();
-            }
-            done.set_value();
-        });
-        done.get_future().wait();
-    }
     // The update content from an engine file, signed with key (none: unsigned).
     void WriteContent(const std::string& engine, const std::string& version,
                       const std::string& key) {
-        std::string command = TVX_SOURCE_ROOT "/tools/update_content/make-update-content.sh --engine " +
-                              tvxtest::Quoted(engine) + " --out " +
-                              tvxtest::Quoted(nginx_.DocumentRoot()) + " --base-url " +
-                              nginx_.HttpUrl("") +
-                              " --hashlist " TVX_HASHLIST_TOOL " --no-libraries --version " + version;
+        std::string command =
+            TVX_SOURCE_ROOT "/tools/update_content/make-update-content.sh --engine " +
+            tvxtest::Quoted(engine) + " --out " + tvxtest::Quoted(nginx_.DocumentRoot()) +
+            " --base-url " + nginx_.HttpUrl("") +
+            " --hashlist " TVX_HASHLIST_TOOL " --no-libraries --version " + version;
         if (!key.empty())
             command += " --sign-key " + tvxtest::Quoted(key) + " --sign-tool " TVX_SIGN_TOOL;
         ASSERT_EQ(tvxtest::Shell(command + " >/dev/null"), 0) << command;
@@ -106,15 +96,16 @@ class SignedUpdateTest : public ::testing::Test {
     std::string RunUpdate() {
         PatchListener listener;
         std::future<std::string> outcome = listener.Outcome();
-        Post([&] {
-            updater_ = std::make_unique<CDownloader>(&listener, CDownloadLibThread::Instance()->Loop(),
-                                                     qvSmartPtr<cpCMutex>(&CDownloadLibThread::Instance()->Manager()->Lock()));
+        tvxtest::RunOnWorker([&] {
+            updater_ = std::make_unique<CDownloader>(
+                &listener, CDownloadLibThread::Instance()->Loop(),
+                qvSmartPtr<cpCMutex>(&CDownloadLibThread::Instance()->Manager()->Lock()));
             updater_->Start(nginx_.HttpUrl("/ActiveX/update/QGM_updater.xml"));
         });
         std::string result = outcome.wait_for(std::chrono::seconds(30)) == std::future_status::ready
                                  ? outcome.get()
                                  : "timed out";
-        Post([this] { updater_.reset(); });
+        tvxtest::RunOnWorker([this] { updater_.reset(); });
         return result;
     }
     int Requests(const std::string& path) const {
@@ -154,17 +145,16 @@ TEST_F(SignedUpdateTest, TheUpdateAttackInstallsAndRunsNothing) {
         const char* name;
         std::function<void()> serve;
     } cases[] = {
-        {"no metadata", [&] {
-             WriteContent(evil_, "9.9.9.9", "");
-         }},
-        {"metadata signed with another key", [&] {
-             WriteContent(evil_, "9.9.9.9", TVX_TEST_OTHER_KEY);
-         }},
-        {"the genuine metadata beside another manifest", [&] {
+        {"no metadata", [&] { WriteContent(evil_, "9.9.9.9", ""); }},
+        {"metadata signed with another key",
+         [&] { WriteContent(evil_, "9.9.9.9", TVX_TEST_OTHER_KEY); }},
+        {"the genuine metadata beside another manifest",
+         [&] {
              WriteContent(evil_, "9.9.9.9", "");
              Serve("QGM_updater.xml.release", genuineMetadata);
          }},
-        {"the genuine manifest and metadata, another archive", [&] {
+        {"the genuine manifest and metadata, another archive",
+         [&] {
              WriteContent(evil_, TVX_TEST_ENGINE_VERSION, "");
              Serve("QGM_updater.xml", genuineManifest);
              Serve("QGM_updater.xml.release", genuineMetadata);
@@ -207,7 +197,9 @@ TEST_F(SignedUpdateTest, AnEngineChangedAfterItsInstallIsNotStartedAndIsInstalle
     // Changed on disk, same version: with the update server gone it is not started.
     // Replaced beside and renamed over: the old process may still hold its file.
     ASSERT_TRUE(tvxtest::WriteFile(tvxtest::EnginePath() + ".changed", installed + "x"));
-    ASSERT_EQ(std::rename((tvxtest::EnginePath() + ".changed").c_str(), tvxtest::EnginePath().c_str()), 0);
+    ASSERT_EQ(
+        std::rename((tvxtest::EnginePath() + ".changed").c_str(), tvxtest::EnginePath().c_str()),
+        0);
     ASSERT_EQ(std::remove(nginx_.PathOf("ActiveX/update/QGM_updater.xml").c_str()), 0);
     EXPECT_EQ(RunUpdate(), "not started");
     EXPECT_FALSE(EngineRan());
