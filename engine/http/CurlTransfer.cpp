@@ -32,7 +32,7 @@ bool CurlTransfer::Start() {
 }
 
 bool CurlTransfer::BeginAttempt() {
-    statusChecked_ = badStatus_ = writeFailed_ = false;
+    statusChecked_ = badStatus_ = writeFailed_ = pastTheEnd_ = false;
     contentRangeStart_ = -1;
     rangeStart_ = 0;
     if (kind_ == Kind::Download) {
@@ -152,6 +152,11 @@ bool CurlTransfer::CheckStatusOnce() {
             Truncate();
             rangeStart_ = 0;
         }
+    } else if (status == 416 && rangeStart_ > 0) {
+        // The range starts at the end of what is on disk (a file whole before
+        // a stop): the server's error page is dropped, not written, so that
+        // the answer ends without an error and is judged as such.
+        pastTheEnd_ = true;
     } else {
         badStatus_ = true;  // an error page is not the file
     }
@@ -163,6 +168,8 @@ size_t CurlTransfer::OnWrite(char* data, size_t size, size_t count, void* self) 
     const size_t length = size * count;
     if (!t->CheckStatusOnce())
         return CURL_WRITEFUNC_ERROR;
+    if (t->pastTheEnd_)
+        return length;
     size_t done = 0;
     while (done < length) {
         const ssize_t n = ::write(t->fd_, data + done, length - done);

@@ -65,6 +65,9 @@ class CurlTransfer final : public jobs::ITransfer, private ICurlRequest {
     int64_t contentRangeStart_ = -1;
     bool statusChecked_ = false;
     bool badStatus_ = false;
+    // A 416 answer: nothing past the end of what is on disk; its body is
+    // not the file's, and the answer is judged once it ends.
+    bool pastTheEnd_ = false;
     bool writeFailed_ = false;
 };
 

@@ -189,6 +189,36 @@ TEST_F(EngineProgramTest, AnswerNoStartsPartialFilesOver) {
     EXPECT_EQ(Slurp(dest.Path() + "n.bin"), Slurp(nginx.PathOf("n.bin")));
 }
 
+TEST_F(EngineProgramTest, ResumingAFileAlreadyWholeKeepsIt) {
+    // A stop (or a killed engine) can come after a file's last byte but
+    // before its report: on resume the server answers 416, with a body.
+    tvxtest::NginxServer nginx;
+    ASSERT_TRUE(nginx.Started()) << nginx.Error();
+    ASSERT_TRUE(nginx.WritePatternFile("w.bin", 1 << 20, 31));
+    ASSERT_TRUE(nginx.WritePatternFile("h.bin", 1 << 20, 32));
+    tvxtest::TempDir dest;
+    const std::string whole = Slurp(nginx.PathOf("w.bin"));
+    ASSERT_TRUE(tvxtest::WriteFile(dest.Path() + "w.bin", whole));
+    ASSERT_TRUE(
+        tvxtest::WriteFile(dest.Path() + "h.bin", Slurp(nginx.PathOf("h.bin")).substr(0, 4096)));
+    EngineProcess engine;
+    ASSERT_TRUE(engine.Ready());
+    LinkClient client;
+    SendJob(
+        client, 4, dest.Path(),
+        {{"w.bin", nginx.HttpUrl("/w.bin"), 1 << 20}, {"h.bin", nginx.HttpUrl("/h.bin"), 1 << 20}});
+    Frame frame;
+    ASSERT_TRUE(client.WaitFor(kAccepted, frame));
+    nwCDNJobAcceptedRecord accepted;
+    ASSERT_TRUE(nwReadJobAccepted(frame.Data(), frame.Length(), accepted));
+    ASSERT_TRUE(client.WaitFor(kResume, frame));
+    ASSERT_TRUE(client.Send(nwBuildResumeAnswer({accepted.engineKey, 4, 1, 0})));
+    ASSERT_TRUE(client.WaitFor(kFinished, frame, 30s));
+    EXPECT_EQ(Finished(frame).failureFlag, 0u);
+    EXPECT_EQ(Slurp(dest.Path() + "w.bin"), whole);
+    EXPECT_EQ(Slurp(dest.Path() + "h.bin"), Slurp(nginx.PathOf("h.bin")));
+}
+
 TEST_F(EngineProgramTest, DownloadsOverHttpsFromAServerTheBuildTrusts) {
     tvxtest::NginxServer nginx;
     ASSERT_TRUE(nginx.Started()) << nginx.Error();
