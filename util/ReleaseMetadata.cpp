@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "util/Ed25519.h"
+#include "util/HexText.h"
 
 namespace {
 
@@ -47,16 +48,7 @@ bool ParseDigestSize(std::string_view text, Sha256Digest& digest, int64_t& size,
 }
 
 bool ParseSignature(std::string_view hex, Ed25519Signature& signature) {
-    if (hex.size() != 2 * signature.size())
-        return false;
-    for (size_t i = 0; i < signature.size(); ++i) {
-        unsigned value = 0;
-        const auto [end, error] = std::from_chars(hex.data() + 2 * i, hex.data() + 2 * i + 2, value, 16);
-        if (error != std::errc() || end != hex.data() + 2 * i + 2)
-            return false;
-        signature[i] = static_cast<uint8_t>(value);
-    }
-    return true;
+    return ParseHexText(hex, signature);
 }
 
 // The body's fields; nullopt for any line out of place.
@@ -73,7 +65,8 @@ std::optional<ReleaseMetadata> ParseBody(std::string_view body) {
     if (lines.size() < 5 || lines[0] != kMagic)
         return std::nullopt;
     ReleaseMetadata metadata;
-    auto field = [](std::string_view line, std::string_view key) -> std::optional<std::string_view> {
+    auto field = [](std::string_view line,
+                    std::string_view key) -> std::optional<std::string_view> {
         if (line.size() <= key.size() + 1 || line.substr(0, key.size()) != key ||
             line[key.size()] != ' ')
             return std::nullopt;
@@ -112,14 +105,22 @@ std::optional<ReleaseMetadata> ParseBody(std::string_view body) {
 
 const char* ReleaseCheckText(ReleaseCheck check) {
     switch (check) {
-        case ReleaseCheck::kAccepted: return "accepted";
-        case ReleaseCheck::kNoKey: return "no publisher key";
-        case ReleaseCheck::kMalformed: return "malformed release metadata";
-        case ReleaseCheck::kBadSignature: return "not signed by the publisher's key";
-        case ReleaseCheck::kWrongKind: return "metadata of another kind of document";
-        case ReleaseCheck::kSubjectMismatch: return "metadata of other bytes";
-        case ReleaseCheck::kExpired: return "expired";
-        case ReleaseCheck::kOlderVersion: return "older than a release already accepted";
+        case ReleaseCheck::kAccepted:
+            return "accepted";
+        case ReleaseCheck::kNoKey:
+            return "no publisher key";
+        case ReleaseCheck::kMalformed:
+            return "malformed release metadata";
+        case ReleaseCheck::kBadSignature:
+            return "not signed by the publisher's key";
+        case ReleaseCheck::kWrongKind:
+            return "metadata of another kind of document";
+        case ReleaseCheck::kSubjectMismatch:
+            return "metadata of other bytes";
+        case ReleaseCheck::kExpired:
+            return "expired";
+        case ReleaseCheck::kOlderVersion:
+            return "older than a release already accepted";
     }
     return "unknown";
 }
@@ -140,7 +141,8 @@ std::string ReleaseMetadata::Body() const {
     text += "\nexpires " + std::to_string(expires);
     text += "\nsubject " + Sha256Hex(subjectSha256) + " " + std::to_string(subjectSize) + "\n";
     for (const ReleaseFile& file : files)
-        text += "file " + Sha256Hex(file.sha256) + " " + std::to_string(file.size) + " " + file.name + "\n";
+        text += "file " + Sha256Hex(file.sha256) + " " + std::to_string(file.size) + " " +
+                file.name + "\n";
     return text;
 }
 
@@ -149,13 +151,9 @@ std::string SignedReleaseText(const ReleaseMetadata& metadata, std::string_view 
     const std::optional<Ed25519Signature> signature = SignEd25519(privatePem, body);
     if (!signature)
         return {};
-    static constexpr char kDigits[] = "0123456789abcdef";
     std::string text = body;
     text += kSignaturePrefix;
-    for (uint8_t byte : *signature) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 15];
-    }
+    text += HexText(*signature);
     text += '\n';
     return text;
 }
@@ -197,5 +195,6 @@ std::string ReleaseMetadataUrl(std::string_view url) {
     const size_t query = url.find_first_of("?#");
     if (query == std::string_view::npos)
         return std::string(url) + kReleaseMetadataSuffix;
-    return std::string(url.substr(0, query)) + kReleaseMetadataSuffix + std::string(url.substr(query));
+    return std::string(url.substr(0, query)) + kReleaseMetadataSuffix +
+           std::string(url.substr(query));
 }

@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "util/HexText.h"
+
 struct CSha256::Context {
     EVP_MD_CTX* md = nullptr;
 };
@@ -47,36 +49,13 @@ Sha256Digest CSha256::Of(std::string_view bytes) {
 }
 
 std::string Sha256Hex(const Sha256Digest& digest) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(64);
-    for (uint8_t byte : digest) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 15];
-    }
-    return text;
+    return HexText(digest);
 }
 
 std::optional<Sha256Digest> ParseSha256Hex(std::string_view text) {
-    if (text.size() != 64)
-        return std::nullopt;
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
     Sha256Digest digest{};
-    for (size_t i = 0; i < digest.size(); ++i) {
-        const int high = nibble(text[2 * i]);
-        const int low = nibble(text[2 * i + 1]);
-        if (high < 0 || low < 0)
-            return std::nullopt;
-        digest[i] = static_cast<uint8_t>(high << 4 | low);
-    }
+    if (!ParseHexText(text, digest))
+        return std::nullopt;
     return digest;
 }
 

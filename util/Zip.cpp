@@ -563,26 +563,45 @@ ZipResult ZipGetEntry(ZipHandle handle, int index, ZipEntryInfo* info) {
     return Done(GetEntry(r, index, info, nullptr));
 }
 
-ZipResult ZipExtractEntry(ZipHandle handle, int index, const char* destination) {
+namespace {
+
+// What both extractions do first: check the handle and the entry, read the
+// entry, and take the destination with "\\" as "/". kZipOk leaves r, info, raw
+// and path set for the entry's extraction.
+ZipResult BeginExtraction(ZipHandle handle, int index, const char* destination,
+                          bool destinationUsable, Reader*& r, ZipEntryInfo& info, EntryRaw& raw,
+                          std::string& path) {
     if (!handle)
-        return Done(kZipArgs);
+        return kZipArgs;
     if (handle->kind != kZipReadingHandle)
-        return Done(kZipMode);
-    Reader* r = ReaderOf(handle);
+        return kZipMode;
+    r = ReaderOf(handle);
     CloseOpenData(r);
-    if (!destination || index < 0 || index >= r->entries)
-        return Done(kZipArgs);
+    if (!destination || !destinationUsable || index < 0 || index >= r->entries)
+        return kZipArgs;
+    if (const ZipResult code = PrepareExtraction(r, index, info, raw); code != kZipOk)
+        return code;
+    path = destination;
+    for (char& c : path)
+        if (c == '\\')
+            c = '/';
+    return kZipOk;
+}
+
+}  // namespace
+
+ZipResult ZipExtractEntry(ZipHandle handle, int index, const char* destination) {
+    Reader* r = nullptr;
     ZipEntryInfo info;
     EntryRaw raw;
-    if (const ZipResult code = PrepareExtraction(r, index, info, raw); code != kZipOk)
+    std::string path;
+    if (const ZipResult code =
+            BeginExtraction(handle, index, destination, true, r, info, raw, path);
+        code != kZipOk)
         return Done(code);
 
     // A zip slip is refused: the entry's name must stay below the folder it
     // goes to, and the destination must not step out with "..".
-    std::string path(destination);
-    for (char& c : path)
-        if (c == '\\')
-            c = '/';
     if (path.empty() || !ZipIsSafeEntryName(info.name) || HasDotDotStep(path))
         return Done(kZipNoFile);
     const bool absolute = path[0] == '/';
@@ -609,22 +628,14 @@ ZipResult ZipExtractEntry(ZipHandle handle, int index, const char* destination) 
 
 ZipResult ZipExtractEntryAt(ZipHandle handle, int index, const platform::Directory& folder,
                             const char* relative) {
-    if (!handle)
-        return Done(kZipArgs);
-    if (handle->kind != kZipReadingHandle)
-        return Done(kZipMode);
-    Reader* r = ReaderOf(handle);
-    CloseOpenData(r);
-    if (!relative || index < 0 || index >= r->entries || !folder.IsValid())
-        return Done(kZipArgs);
+    Reader* r = nullptr;
     ZipEntryInfo info;
     EntryRaw raw;
-    if (const ZipResult code = PrepareExtraction(r, index, info, raw); code != kZipOk)
+    std::string path;
+    if (const ZipResult code =
+            BeginExtraction(handle, index, relative, folder.IsValid(), r, info, raw, path);
+        code != kZipOk)
         return Done(code);
-    std::string path(relative);
-    for (char& c : path)
-        if (c == '\\')
-            c = '/';
     if (path.empty() || !ZipIsSafeEntryName(info.name) || !ZipIsSafeEntryName(path))
         return Done(kZipNoFile);
     if (info.attributes & kZipAttrDirectory)
