@@ -30,6 +30,20 @@ JobHandle LibraryTest::MakeJob(const std::string& name, int files) {
     return handle;
 }
 
+std::vector<int32_t> JobMessageCodes(JobHandle job) {
+    std::vector<int32_t> codes;
+    for (;;) {
+        int32_t length = 0;
+        TarvoLib_GetJobMessageLength(job, &length);
+        std::string text(static_cast<size_t>(length > 0 ? length : 1), '\0');
+        JobMessage message{0, text.data()};
+        TarvoLib_GetJobMessage(job, &message);
+        if (message.code == tarvo::result::kSuccess)
+            return codes;
+        codes.push_back(message.code);
+    }
+}
+
 void RunOnWorker(const std::function<void()>& work) {
     std::promise<void> done;
     CDownloadLibThread::Instance()->Loop().Post([&] {

@@ -159,6 +159,9 @@ class LibraryTest : public ::testing::Test {
     FakeDownloader* fake_ = nullptr;
 };
 
+// The codes of the job's messages, read as the host reads them, until none is left.
+std::vector<int32_t> JobMessageCodes(JobHandle job);
+
 // Runs work on the worker thread under the engine lock, as the library's own
 // events run, and waits for it.
 void RunOnWorker(const std::function<void()>& work);

@@ -73,19 +73,6 @@ class DirectDownloadTest : public ::testing::Test {
                 << url;
         return job;
     }
-    std::vector<int32_t> MessageCodes(JobHandle job) {
-        std::vector<int32_t> codes;
-        for (;;) {
-            int32_t length = 0;
-            TarvoLib_GetJobMessageLength(job, &length);
-            std::string text(static_cast<size_t>(length > 0 ? length : 1), '\0');
-            JobMessage message{0, text.data()};
-            TarvoLib_GetJobMessage(job, &message);
-            if (message.code == result::kSuccess)
-                return codes;
-            codes.push_back(message.code);
-        }
-    }
     // A port on 127.0.0.1 where nothing listens.
     static std::string DeadUrl() {
         return "http://127.0.0.1:1/dead.bin";
@@ -232,7 +219,7 @@ TEST_F(DirectDownloadTest, EveryFileFallsThroughABrokenFirstMirrorToItsSecond) {
               event::kJobCompleted)
         << ::testing::PrintToString(host_.CallbackCodes()) << "\n"
         << tvxtest::ReadFile(LogFilePath());
-    EXPECT_TRUE(MessageCodes(job).empty());
+    EXPECT_TRUE(tvxtest::JobMessageCodes(job).empty());
 
     int64_t total = 0;
     for (const Case& c : cases) {
@@ -277,7 +264,7 @@ TEST_F(DirectDownloadTest, FileThatDoesNotFitFailsBeforeAnyByteIsWritten) {
     const JobHandle job = MakeJob({nginx_.HttpUrl("/big.bin")});
     ASSERT_EQ(TarvoLib_StartJob(job, 1), result::kSuccess);
     ASSERT_EQ(host_.WaitForCallback({event::kJobMessage}), event::kJobMessage);
-    EXPECT_EQ(MessageCodes(job), std::vector<int32_t>{message::kDiskFull});
+    EXPECT_EQ(tvxtest::JobMessageCodes(job), std::vector<int32_t>{message::kDiskFull});
     EXPECT_FALSE(platform::PathExists(dest_ + "big.bin"));
 }
 
@@ -297,7 +284,7 @@ TEST_F(DirectDownloadTest, NetworkDownAndUpAndAStopInTheMiddle) {
     EXPECT_EQ(host_.Count(event::kJobMessage), 1u);
     gNetworkUp = true;
     ASSERT_TRUE(host_.WaitForCount(event::kJobMessage, 2));
-    EXPECT_EQ(MessageCodes(job),
+    EXPECT_EQ(tvxtest::JobMessageCodes(job),
               (std::vector<int32_t>{message::kNetworkDown, message::kNetworkBack}));
 
     ASSERT_EQ(TarvoLib_StopJob2(job, 0), result::kSuccess);

@@ -120,18 +120,6 @@ class EngineDownloaderTest : public ::testing::Test {
     JobHandle MakeJob() {
         return MakeJob({"http://127.0.0.1:9/game/a.bin", "http://127.0.0.1:9/game/b.bin"});
     }
-    // Reads the job's messages as the host would.
-    std::vector<int32_t> Messages(JobHandle job) {
-        std::vector<int32_t> codes;
-        for (;;) {
-            char text[1024] = {};
-            JobMessage message{result::kSuccess, text};
-            TarvoLib_GetJobMessage(job, &message);
-            if (message.code == result::kSuccess)
-                return codes;
-            codes.push_back(message.code);
-        }
-    }
     // Starts the job on a live link and reads its list; the job's serial.
     uint32_t StartAndReadList(JobHandle job) {
         EXPECT_EQ(TarvoLib_StartJob2(job, 1), result::kSuccess);
@@ -156,8 +144,8 @@ TEST_F(EngineDownloaderTest, AJobHeldWhileOfflineIsSentWhenTheNetworkReturns) {
     ASSERT_EQ(TarvoLib_StartJob2(second, 1), result::kSuccess);
     // The offline updater tells every held job.
     AsLauncher([](ILauncherEventListener& l) { l.OnLauncherOffline(); });
-    EXPECT_EQ(Messages(first), std::vector<int32_t>{message::kNetworkDown});
-    EXPECT_EQ(Messages(second), std::vector<int32_t>{message::kNetworkDown});
+    EXPECT_EQ(tvxtest::JobMessageCodes(first), std::vector<int32_t>{message::kNetworkDown});
+    EXPECT_EQ(tvxtest::JobMessageCodes(second), std::vector<int32_t>{message::kNetworkDown});
 
     // The engine is ready, and the network goes down before the connection
     // completes: the connection finds the downloader offline and sends nothing.
@@ -178,7 +166,7 @@ TEST_F(EngineDownloaderTest, AJobHeldWhileOfflineIsSentWhenTheNetworkReturns) {
     EXPECT_EQ(U32At(frame.payload, 0), static_cast<uint32_t>(Manager().FindJob(first)->Serial()));
     ASSERT_TRUE(engine_->ReadUntil(nwCDNLocal::kCmdJobList, frame));
     EXPECT_EQ(U32At(frame.payload, 0), static_cast<uint32_t>(Manager().FindJob(second)->Serial()));
-    const std::vector<int32_t> firstMessages = Messages(first);
+    const std::vector<int32_t> firstMessages = tvxtest::JobMessageCodes(first);
     ASSERT_FALSE(firstMessages.empty());
     EXPECT_EQ(firstMessages.back(), message::kNetworkBack);
 }
@@ -255,7 +243,7 @@ TEST_F(EngineDownloaderTest, EngineReportsBecomeJobMessages) {
         SCOPED_TRACE(c.name);
         ASSERT_TRUE(engine_->Send(c.report));
         Barrier();
-        EXPECT_EQ(Messages(job), c.codes);
+        EXPECT_EQ(tvxtest::JobMessageCodes(job), c.codes);
     }
 
     // A job error ends the engine's part: message 517, and the job is let go,
@@ -263,7 +251,7 @@ TEST_F(EngineDownloaderTest, EngineReportsBecomeJobMessages) {
     const size_t before = host_.Count(event::kJobMessage);
     ASSERT_TRUE(engine_->Send(engine::link::BuildJobError(serial, "no such file")));
     ASSERT_TRUE(host_.WaitForCount(event::kJobMessage, before + 1));
-    EXPECT_EQ(Messages(job), std::vector<int32_t>{message::kDownloadFailed});
+    EXPECT_EQ(tvxtest::JobMessageCodes(job), std::vector<int32_t>{message::kDownloadFailed});
     EXPECT_EQ(StartAndReadList(job), serial);
 }
 

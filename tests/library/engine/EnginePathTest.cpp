@@ -178,17 +178,6 @@ class EnginePathTest : public ::testing::Test {
         const std::vector<int32_t> codes = host_.CallbackCodes();
         return static_cast<size_t>(std::count(codes.begin(), codes.end(), code));
     }
-    std::vector<int32_t> Messages(JobHandle job) {
-        std::vector<int32_t> codes;
-        for (;;) {
-            char text[1024] = {};
-            JobMessage message{0, text};
-            TarvoLib_GetJobMessage(job, &message);
-            if (message.code == result::kSuccess)
-                return codes;
-            codes.push_back(message.code);
-        }
-    }
     void ExpectIdentical(const std::vector<TestFile>& files) {
         for (const TestFile& f : files)
             EXPECT_TRUE(tvxtest::ReadFile(dest_ + f.name) ==
@@ -285,7 +274,7 @@ TEST_F(EnginePathTest, ASignedFileThatDoesNotMatchIsFetchedOnceMoreThenTheJobFai
     ASSERT_TRUE(WaitUntil(
         [&] {
             AnswerQuestions(job);
-            for (int32_t code : Messages(job))
+            for (int32_t code : tvxtest::JobMessageCodes(job))
                 messages.push_back(code);
             return std::count(messages.begin(), messages.end(), message::kDownloadFailed) > 0;
         },
@@ -345,8 +334,8 @@ TEST_F(EnginePathTest, AnEngineKilledSixTimesEndsThePathAndTheJobCompletesDirect
             ::kill(pid, SIGKILL);
         // The library notices the loss and may start the next engine at once,
         // so the process list need never be empty: wait on the notice itself.
-        ASSERT_TRUE(WaitUntil(
-            [&] { return Count(ServiceLog(), "[TarvoLib] localClosed()") >= kill; }, 15s))
+        ASSERT_TRUE(
+            WaitUntil([&] { return Count(ServiceLog(), "[TarvoLib] localClosed()") >= kill; }, 15s))
             << ServiceLog();
     }
     ASSERT_TRUE(WaitForCompletion(job, 40s)) << ::testing::PrintToString(host_.CallbackCodes());
@@ -369,7 +358,7 @@ TEST_F(EnginePathTest, AJobTheEngineGivesUpGetsMessage518AndCompletesDirectly) {
     ASSERT_EQ(TarvoLib_StartJob2(job, 1), result::kSuccess);
     ASSERT_TRUE(WaitForCompletion(job)) << ::testing::PrintToString(host_.CallbackCodes());
     ExpectIdentical(files);
-    const std::vector<int32_t> messages = Messages(job);
+    const std::vector<int32_t> messages = tvxtest::JobMessageCodes(job);
     EXPECT_NE(std::find(messages.begin(), messages.end(), message::kEngineGaveUp), messages.end())
         << ::testing::PrintToString(messages);
     EXPECT_NE(ServiceLog().find(kDirectBegin), std::string::npos);
@@ -429,10 +418,9 @@ TEST_F(EnginePathTest, AnEngineThatCannotStartIsToldOnceAndJobsGoDirectAtOnce) {
         std::string engine;
         const char* reason;
     };
-    for (const Case& c :
-         {Case{badFile, "cannot be executed: No such file or directory"},
-          Case{TVX_TEST_ENGINE_NEEDS_LIBRARY,
-               "error while loading shared libraries: libtvx-test-missing.so: "}}) {
+    for (const Case& c : {Case{badFile, "cannot be executed: No such file or directory"},
+                          Case{TVX_TEST_ENGINE_NEEDS_LIBRARY,
+                               "error while loading shared libraries: libtvx-test-missing.so: "}}) {
         SCOPED_TRACE(c.engine);
         ASSERT_EQ(tvxtest::Shell("rm -rf " + tvxtest::Quoted(tvxtest::EngineFolder())), 0);
         host_.Clear();

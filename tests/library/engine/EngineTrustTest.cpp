@@ -79,14 +79,14 @@ class EngineTrustTest : public ::testing::Test {
         nginx_ = std::make_unique<tvxtest::NginxServer>();
         ASSERT_TRUE(nginx_->Started()) << nginx_->Error();
         // The stand-in engine says it is ready at once and listens nowhere.
-        ASSERT_EQ(
-            tvxtest::Shell(TVX_SOURCE_ROOT "/tools/update_content/make-update-content.sh"
-                                           " --engine " TVX_TEST_ENGINE " --out " +
-                           tvxtest::Quoted(nginx_->DocumentRoot()) + " --base-url " +
-                           nginx_->HttpUrl("") + " --hashlist " TVX_HASHLIST_TOOL " --no-libraries"
-                           " --sign-key " TVX_TEST_PUBLISHER_KEY " --sign-tool " TVX_SIGN_TOOL
-                           " >/dev/null"),
-            0);
+        ASSERT_EQ(tvxtest::Shell(TVX_SOURCE_ROOT "/tools/update_content/make-update-content.sh"
+                                                 " --engine " TVX_TEST_ENGINE " --out " +
+                                 tvxtest::Quoted(nginx_->DocumentRoot()) + " --base-url " +
+                                 nginx_->HttpUrl("") +
+                                 " --hashlist " TVX_HASHLIST_TOOL " --no-libraries"
+                                 " --sign-key " TVX_TEST_PUBLISHER_KEY " --sign-tool " TVX_SIGN_TOOL
+                                 " >/dev/null"),
+                  0);
         SetUpdateManifestUrl(nginx_->HttpUrl(kUpdateManifestPath));
     }
     void TearDown() override {
@@ -144,17 +144,6 @@ class EngineTrustTest : public ::testing::Test {
             if (TarvoLib_GetCompletedFile(job, &record) != result::kSuccess || record.sequence == 0)
                 return texts;
             texts.emplace_back(record.text);
-        }
-    }
-    std::vector<int32_t> Messages(JobHandle job) {
-        std::vector<int32_t> codes;
-        for (;;) {
-            char text[1024] = {};
-            JobMessage message{0, text};
-            TarvoLib_GetJobMessage(job, &message);
-            if (message.code == result::kSuccess)
-                return codes;
-            codes.push_back(message.code);
         }
     }
 
@@ -394,7 +383,7 @@ TEST_F(EngineTrustTest, ReportsOfPathsTheJobDidNotDownloadAreNotTaken) {
     }
     for (const std::string& name : files)
         EXPECT_TRUE(tvxtest::ReadFile(dest_ + name) == Served(name)) << name;
-    const std::vector<int32_t> messages = Messages(job);
+    const std::vector<int32_t> messages = tvxtest::JobMessageCodes(job);
     EXPECT_NE(std::find(messages.begin(), messages.end(), message::kEngineGaveUp), messages.end());
     const std::string log = tvxtest::ReadFile(LogFilePath());
     EXPECT_EQ(Count(log, "[TarvoLib] Engine report refused"), 4u) << log;
