@@ -9,11 +9,17 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "launcher/core/CDownloaderController.h"
+#include "launcher/core/DownloaderConfig.h"
 #include "launcher/core/IDownloaderView.h"
+#include "library/api/CDownloadLibThread.h"
+#include "library/direct/CPlatFormDownloader.h"
+#include "library/direct/CPlatformReporter.h"
+#include "library/jobs/CJobManager.h"
 #include "platform/MessageTarget.h"
 
 namespace tvxtest {
@@ -133,5 +139,33 @@ class ScriptedView final : public launcher::IDownloaderView,
   private:
     platform::QueueMessageTarget queue_;
 };
+
+// The game's built-in values with the test's own file list, skin, temporary
+// folder and publisher key (empty: unsigned content, as without a key built
+// in); the accepted release versions are kept in that folder.
+inline launcher::DownloaderConfig GameConfig(std::string fileListUrl, std::string skinUrl,
+                                             const std::string& folder, std::string key) {
+    launcher::DownloaderConfig config;
+    config.fileListUrl = std::move(fileListUrl);
+    config.skinUrl = std::move(skinUrl);
+    config.gameId = "halvard2";
+    config.gameTitle = "Halvard2";
+    config.folderName = "halvard2";
+    config.tempFolder = folder;
+    config.publisherKey = std::move(key);
+    config.releaseVersionPath = folder + "ReleaseVersion.ini";
+    return config;
+}
+
+// The direct path's reports go nowhere rather than to a report host that
+// someone else runs.
+inline void MuteReports() {
+    CDownloadLibThread* thread = CDownloadLibThread::Instance();
+    if (!thread)
+        return;
+    std::lock_guard guard(thread->Manager()->Lock());
+    if (auto* direct = dynamic_cast<CPlatFormDownloader*>(thread->Manager()->DirectDownloader()))
+        direct->Reporter().SetPort(1);
+}
 
 }  // namespace tvxtest

@@ -87,27 +87,14 @@ class DownloaderControllerTest : public ::testing::Test {
     }
 
     void Start(std::string fileList = {}) {
-        launcher::DownloaderConfig config;
-        config.fileListUrl = fileList.empty() ? Url("filelist.txt") : fileList;
-        config.skinUrl = Url("img.zip");
-        config.gameId = "halvard2";
-        config.gameTitle = "Halvard2";
-        config.folderName = "halvard2";
-        config.tempFolder = dir_.Path();
-        // Unsigned content, as without a key built in; signed content has
-        // tests of its own.
-        config.publisherKey = publisherKey_;
-        config.releaseVersionPath = dir_.Path() + "ReleaseVersion.ini";
+        launcher::DownloaderConfig config =
+            tvxtest::GameConfig(fileList.empty() ? Url("filelist.txt") : fileList, Url("img.zip"),
+                                dir_.Path(), publisherKey_);
+        config.downloadMode = mode_;
         controller_ = std::make_unique<launcher::CDownloaderController>(view_, config);
         view_.controller = controller_.get();
         controller_->OnInitialise();
-        // Reports go nowhere rather than to a report host someone else runs.
-        if (CDownloadLibThread* thread = CDownloadLibThread::Instance()) {
-            std::lock_guard guard(thread->Manager()->Lock());
-            if (auto* direct =
-                    dynamic_cast<CPlatFormDownloader*>(thread->Manager()->DirectDownloader()))
-                direct->Reporter().SetPort(1);
-        }
+        tvxtest::MuteReports();
     }
 
     bool ReachReady() {
@@ -121,7 +108,10 @@ class DownloaderControllerTest : public ::testing::Test {
     }
     std::string Folder() const { return platform::HomeFolder() + "Download/halvard2/"; }
 
+    // Unsigned content, as without a key built in; signed content has tests
+    // of its own.
     std::string publisherKey_;
+    std::string mode_ = "2";
     tvxtest::TempDir dir_{"tvx-controller-"};
     tvxtest::NginxServer server_;
     tvxtest::ScriptedView view_;
@@ -417,7 +407,7 @@ class DrivenControllerTest : public DownloaderControllerTest {
             ASSERT_TRUE(server_.WriteFile("fullinst/filelist.txt", list));
         }
         mode_ = mode;
-        StartWithMode();
+        Start();
         ASSERT_TRUE(ReachReady());
         ASSERT_TRUE(view_.PumpUntil([this] { return view_.refreshes > 0; }));
         CJobManager& manager = Manager();
@@ -425,22 +415,6 @@ class DrivenControllerTest : public DownloaderControllerTest {
         auto downloader = std::make_unique<DrivenDownloader>(&manager, manager.LockRef());
         driven_ = downloader.get();
         manager.SetDirectDownloader(std::move(downloader));
-    }
-    void StartWithMode() {
-        launcher::DownloaderConfig config;
-        config.fileListUrl = Url("filelist.txt");
-        config.skinUrl = Url("img.zip");
-        config.gameId = "halvard2";
-        config.gameTitle = "Halvard2";
-        config.folderName = "halvard2";
-        config.downloadMode = mode_;
-        config.tempFolder = dir_.Path();
-        // Unsigned content, as without a key built in.
-        config.publisherKey.clear();
-        config.releaseVersionPath = dir_.Path() + "ReleaseVersion.ini";
-        controller_ = std::make_unique<launcher::CDownloaderController>(view_, config);
-        view_.controller = controller_.get();
-        controller_->OnInitialise();
     }
     static CJobManager& Manager() { return *CDownloadLibThread::Instance()->Manager(); }
     // The library raises the event; the controller handles it from its queue.
@@ -478,7 +452,6 @@ class DrivenControllerTest : public DownloaderControllerTest {
         view_.PumpPending();
     }
 
-    std::string mode_ = "2";
     DrivenDownloader* driven_ = nullptr;
 };
 

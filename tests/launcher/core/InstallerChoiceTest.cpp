@@ -83,15 +83,10 @@ TEST(InstallerChoiceTest, ARecordNamingAPathOutsideTheJobIsNeverRun) {
     view.answer = [](const std::string& t, MessageButtons) {
         return t == text::kCompleteQuestion ? MessageAnswer::kYes : MessageAnswer::kOk;
     };
-    launcher::DownloaderConfig config;
-    config.fileListUrl = server.HttpUrl("/fullinst/filelist.txt");
-    config.skinUrl = server.HttpUrl("/fullinst/img.zip");
-    config.gameId = config.folderName = "halvard2";
-    config.gameTitle = "Halvard2";
-    config.tempFolder = dir.Path();
     // Unsigned content, as without a key built in.
-    config.publisherKey.clear();
-    config.releaseVersionPath = dir.Path() + "ReleaseVersion.ini";
+    const launcher::DownloaderConfig config =
+        tvxtest::GameConfig(server.HttpUrl("/fullinst/filelist.txt"),
+                            server.HttpUrl("/fullinst/img.zip"), dir.Path(), {});
     launcher::CDownloaderController controller(view, config);
     view.controller = &controller;
     controller.OnInitialise();

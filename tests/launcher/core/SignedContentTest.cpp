@@ -44,8 +44,10 @@ class SignedContentTest : public ::testing::Test {
         tarvo::SetEnginePathEnabled(false);
         ASSERT_TRUE(server_.Started()) << server_.Error();
         ASSERT_TRUE(tvxtest::WriteFile(dir_.Path() + "bk_main.jpg", "picture"));
-        ASSERT_EQ(std::system(("cd '" + dir_.Path() + "' && zip -q -X skin.zip bk_main.jpg").c_str()), 0);
-        ASSERT_TRUE(server_.WriteFile("fullinst/img.zip", tvxtest::ReadFile(dir_.Path() + "skin.zip")));
+        ASSERT_EQ(
+            std::system(("cd '" + dir_.Path() + "' && zip -q -X skin.zip bk_main.jpg").c_str()), 0);
+        ASSERT_TRUE(
+            server_.WriteFile("fullinst/img.zip", tvxtest::ReadFile(dir_.Path() + "skin.zip")));
         ASSERT_TRUE(server_.WritePatternFile("fullinst/a.bin", 300 * 1024, 1));
         ASSERT_TRUE(server_.WritePatternFile("fullinst/b.bin", 200 * 1024, 2));
         ASSERT_TRUE(server_.WriteFile("fullinst/Setup.EXE", kInstaller));
@@ -71,7 +73,8 @@ class SignedContentTest : public ::testing::Test {
         metadata.subjectSha256 = CSha256::Of(list);
         metadata.subjectSize = static_cast<int64_t>(list.size());
         for (const char* name : {"a.bin", "b.bin", "Setup.EXE"}) {
-            const std::string bytes = tvxtest::ReadFile(server_.PathOf(std::string("fullinst/") + name));
+            const std::string bytes =
+                tvxtest::ReadFile(server_.PathOf(std::string("fullinst/") + name));
             metadata.files.push_back(
                 {Url(name), static_cast<int64_t>(bytes.size()), CSha256::Of(bytes)});
         }
@@ -88,24 +91,11 @@ class SignedContentTest : public ::testing::Test {
     }
 
     void Start(const std::string& listName = "filelist.txt") {
-        launcher::DownloaderConfig config;
-        config.fileListUrl = Url(listName);
-        config.skinUrl = Url("img.zip");
-        config.gameId = "halvard2";
-        config.gameTitle = "Halvard2";
-        config.folderName = "halvard2";
-        config.tempFolder = dir_.Path();
-        config.publisherKey = publicKey_;
-        config.releaseVersionPath = IniPath();
-        controller_ = std::make_unique<launcher::CDownloaderController>(view_, config);
+        controller_ = std::make_unique<launcher::CDownloaderController>(
+            view_, tvxtest::GameConfig(Url(listName), Url("img.zip"), dir_.Path(), publicKey_));
         view_.controller = controller_.get();
         controller_->OnInitialise();
-        if (CDownloadLibThread* thread = CDownloadLibThread::Instance()) {
-            std::lock_guard guard(thread->Manager()->Lock());
-            if (auto* direct =
-                    dynamic_cast<CPlatFormDownloader*>(thread->Manager()->DirectDownloader()))
-                direct->Reporter().SetPort(1);
-        }
+        tvxtest::MuteReports();
     }
     void Stop() {
         controller_->OnDestroy();
@@ -174,7 +164,8 @@ TEST_F(SignedContentTest, OneFlippedByteIsFetchedTwiceThenTheJobFailsAndNothingR
     ASSERT_TRUE(ReachReady());
     ASSERT_FALSE(view_.quit) << testing::PrintToString(view_.Texts());
     controller_->OnCommand(Control::Start);
-    const std::string failed = "Halvard2 다운로드를 실패 했습니다.\n잠시 후에 다시 시도해 주십시요.";
+    const std::string failed =
+        "Halvard2 다운로드를 실패 했습니다.\n잠시 후에 다시 시도해 주십시요.";
     ASSERT_TRUE(view_.PumpUntil([&] {
         for (const auto& box : view_.boxes)
             if (box.text == failed)
