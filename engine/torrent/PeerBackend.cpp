@@ -26,11 +26,10 @@ namespace engine::torrent {
 namespace {
 
 constexpr long kTickMs = 500;
-// Peers that give less than this share of the most the engine has taken in
-// at once are too slow: the server sends what they have too, up to the
-// downlink. Measured on the engine's own downlink, never on the server's
-// rate, which is low exactly when the server is busy.
-constexpr double kSlowPeersShare = 0.3;
+// Peers get this long from the engine's first live download on to come up to
+// speed (be connected, unchoked, asked for pieces) before they are judged too
+// slow; meanwhile the server already sends what no peer has.
+constexpr auto kPeersRampUp = std::chrono::seconds(3);
 
 std::string MiB(int64_t bytes) {
     char text[32];
@@ -63,6 +62,11 @@ lt::settings_pack SessionSettings(const PeerSettings& s) {
     pack.set_int(lt::settings_pack::upload_rate_limit,
                  s.adaptiveUpload ? 0 : static_cast<int>(s.uploadLimit));
     pack.set_int(lt::settings_pack::download_rate_limit, static_cast<int>(s.downloadLimit));
+    // Every interested peer is served at once. The swarm is the game's own
+    // players, each sharing only while it downloads, so there is nobody to
+    // hold back with tit-for-tat, and a newcomer with nothing to trade yet
+    // would otherwise wait for an optimistic unchoke (every 30 s).
+    pack.set_int(lt::settings_pack::unchoke_slots_limit, -1);
     return pack;
 }
 
@@ -147,6 +151,7 @@ void PeerBackend::TransferLive(bool live) {
     live_ += live ? 1 : -1;
     if (live_ > 0 && paused_) {
         paused_ = false;
+        liveSince_ = std::chrono::steady_clock::now();
         session_->resume();
     } else if (live_ == 0 && !paused_) {
         paused_ = true;
@@ -327,19 +332,29 @@ void PeerBackend::Tick() {
         session_->post_session_stats();
     int64_t fromPeers = 0;
     int64_t fromServer = 0;
+    int peers = 0;
     for (auto& [hash, entry] : torrents_) {
         if (!entry.owner)
             continue;
         entry.owner->Measure();
         fromPeers += entry.owner->PeerRate();
         fromServer += entry.owner->ServerRate();
+        peers = std::max(peers, entry.owner->Peers());
     }
-    downlinkPeak_ = std::max(downlinkPeak_, fromPeers + fromServer);
-    const bool topUp =
-        static_cast<double>(fromPeers) < kSlowPeersShare * static_cast<double>(downlinkPeak_);
+    serverPeak_ = std::max(serverPeak_, fromServer);
+    // Peers are too slow when they give less than this engine's share of the
+    // server: the fastest the server has served it, shared with the peers it
+    // is connected to (engines share only while they download, so each is a
+    // downloader too). That is about what plain HTTP would give it, however
+    // busy the server is right now: the server's latest rate is low exactly
+    // when it is busy, and the engine's downlink says nothing of the server.
+    const int64_t share = serverPeak_ / (peers + 1);
+    const bool topUp = std::chrono::steady_clock::now() - liveSince_ >= kPeersRampUp &&
+                       fromPeers < share;
     if (topUp != topUp_)
-        log_(topUp ? "peers give " + MiB(fromPeers) + "/s of a downlink of " + MiB(downlinkPeak_) +
-                         "/s: the server tops up"
+        log_(topUp ? "peers give " + MiB(fromPeers) + "/s, less than this engine's share of the " +
+                         "server (" + MiB(share) + "/s with " + std::to_string(peers) +
+                         " peers): the server tops up"
                    : "peers give " + MiB(fromPeers) + "/s: the server sends only what they lack");
     topUp_ = topUp;
     for (auto& [hash, entry] : torrents_)

@@ -4,6 +4,7 @@
 #include <libtorrent/info_hash.hpp>
 #include <libtorrent/torrent_handle.hpp>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -95,6 +96,7 @@ class PeerBackend final : public jobs::ITransferBackend, private platform::IFdHa
     class TimerWatch;
     std::unique_ptr<TimerWatch> timerWatch_;
     int live_ = 0;
+    std::chrono::steady_clock::time_point liveSince_{};  // of the downloads running now
     bool paused_ = true;
     // Torrents in the session by their v1 info hash.
     std::map<lt::sha1_hash, Entry> torrents_;
@@ -105,10 +107,9 @@ class PeerBackend final : public jobs::ITransferBackend, private platform::IFdHa
     std::map<lt::sha1_hash, PeerTransfer*> removing_;
     int64_t sessionFromPeers_ = 0;
     int64_t sessionFromServer_ = 0;
-    // The most this engine has taken in at once (bytes per second, peers and
-    // server together): what its downlink allows, as far as it knows.
-    int64_t downlinkPeak_ = 0;
-    bool topUp_ = false;  // peers too slow for the downlink, as last measured
+    // The most the server has sent this engine at once (bytes per second).
+    int64_t serverPeak_ = 0;
+    bool topUp_ = false;  // peers too slow, as last measured
     UploadLimit uploadLimit_;
     int sentBytesMetric_ = -1;
     int64_t sentBytes_[2] = {-1, -1};  // at the last two session stats

@@ -165,6 +165,7 @@ void PeerTransfer::OnTorrentAdded(const lt::torrent_handle& handle) {
     std::random_device random;
     server_ = std::make_unique<ServerPieces>(
         backend_.Http(), request_.mirrors, info_, handle_, random(),
+        [this](ServerPieces::View& view) { return ReadView(view); },
         [this](std::string_view line) { backend_.Log(Name() + ": " + std::string(line)); });
     backend_.MarkPeerWritten(request_.path, true);
 }
@@ -200,10 +201,12 @@ void PeerTransfer::OnPieceFailed(lt::piece_index_t piece) {
 void PeerTransfer::Measure() {
     if (state_ != State::Torrent || !server_) {
         peerRate_ = serverRate_ = 0;
+        peers_ = 0;
         return;
     }
     const lt::torrent_status status = handle_.status(lt::status_flags_t{});
     peerRate_ = status.download_payload_rate;
+    peers_ = status.num_peers;
     // Over the last second: two ticks.
     const int64_t now = server_->BytesHandedOver();
     serverRate_ = now - serverBytes_[0];
@@ -212,21 +215,25 @@ void PeerTransfer::Measure() {
 }
 
 void PeerTransfer::Tick(bool topUp, int64_t requestRateLimit) {
-    if (state_ != State::Torrent || !server_)
-        return;
+    topUp_ = topUp;
+    requestRateLimit_ = requestRateLimit;
+    if (state_ == State::Torrent && server_)
+        server_->Refresh();
+}
+
+bool PeerTransfer::ReadView(ServerPieces::View& view) {
     const lt::torrent_status status = handle_.status(lt::torrent_handle::query_pieces);
     if (status.state != lt::torrent_status::downloading)
-        return;  // still checking what is on disk, or already complete
-    ServerPieces::View view;
+        return false;  // still checking what is on disk, or already complete
     view.have = status.pieces;
     handle_.piece_availability(view.availability);
     view.peersSending.assign(static_cast<std::size_t>(info_->num_pieces()), false);
     for (const lt::partial_piece_info& p : handle_.get_download_queue())
         if (p.requested + p.writing + p.finished > 0)
             view.peersSending[static_cast<std::size_t>(static_cast<int>(p.piece_index))] = true;
-    view.topUp = topUp;
-    view.requestRateLimit = requestRateLimit;
-    server_->Update(std::move(view));
+    view.topUp = topUp_;
+    view.requestRateLimit = requestRateLimit_;
+    return true;
 }
 
 void PeerTransfer::OnTorrentFinished() {

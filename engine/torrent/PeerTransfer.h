@@ -24,9 +24,9 @@ class PeerBackend;
 // The job hears the same either way.
 //
 // The content server is the seed of last resort (ServerPieces): it sends at
-// once what no connected peer has, and what peers have only while they are
-// too slow for this engine's downlink, so that a swarm takes as little from
-// it as it can without being slower than the server alone.
+// once what no connected peer has, and what peers have only while they give
+// less than this engine's share of the server, so that a swarm takes as
+// little from it as it can without being slower than plain HTTP.
 class PeerTransfer final : public jobs::ITransfer,
                            private http::IFetchListener,
                            private jobs::ITransferListener {
@@ -51,9 +51,11 @@ class PeerTransfer final : public jobs::ITransfer,
     // Payload bytes per second from peers and from the server now.
     int64_t PeerRate() const { return peerRate_; }
     int64_t ServerRate() const { return serverRate_; }
+    // Peers connected for this file now.
+    int Peers() const { return peers_; }
     // Twice a second while the torrent runs: measures both sources, then
     // keeps the server as busy as the torrent needs (topUp: peers are too
-    // slow for the downlink, the server may send what they have too).
+    // slow, the server may send what they have too).
     void Measure();
     // requestRateLimit: bytes per second for each server request, 0 for none.
     void Tick(bool topUp, int64_t requestRateLimit);
@@ -66,6 +68,7 @@ class PeerTransfer final : public jobs::ITransfer,
     void OnTransferFinished(uint32_t id, jobs::TransferOutcome outcome) override;
     void OnSizeFound(uint32_t, bool, int64_t) override {}
 
+    bool ReadView(ServerPieces::View& view);
     bool FetchMetadata();
     bool UseMetadata(const std::string& body, std::string& why);
     void StartHttp();
@@ -92,6 +95,10 @@ class PeerTransfer final : public jobs::ITransfer,
     bool downloading_ = false;
     int64_t peerRate_ = 0;
     int64_t serverRate_ = 0;
+    int peers_ = 0;
+    // The backend's last word for the server's requests (see Tick).
+    bool topUp_ = false;
+    int64_t requestRateLimit_ = 0;
     // Server bytes handed over, at this tick and the one before.
     int64_t serverBytes_[2] = {0, 0};
     std::chrono::steady_clock::time_point lastProgress_;

@@ -22,8 +22,8 @@ constexpr auto kRest = std::chrono::seconds(3);
 // One request: a range of whole pieces, each handed over as it completes.
 class ServerPieces::Run final : private http::IRangeListener {
   public:
-    Run(ServerPieces& owner, int first, int last)
-        : owner_(owner), first_(first), last_(last), next_(first) {}
+    Run(ServerPieces& owner, int first, int last, bool serverOnly)
+        : owner_(owner), first_(first), last_(last), next_(first), serverOnly_(serverOnly) {}
 
     bool Start(const std::string& url) {
         const lt::file_storage& files = owner_.info_->files();
@@ -40,6 +40,8 @@ class ServerPieces::Run final : private http::IRangeListener {
     int First() const { return first_; }
     int Last() const { return last_; }
     int Next() const { return next_; }
+    // Asked for pieces that no connected peer had.
+    bool ServerOnly() const { return serverOnly_; }
 
   private:
     bool OnRangeData(const char* data, std::size_t length) override {
@@ -70,17 +72,19 @@ class ServerPieces::Run final : private http::IRangeListener {
     const int first_;
     const int last_;
     int next_;
+    const bool serverOnly_;
     std::vector<char> buffer_;
     std::unique_ptr<http::CurlRangeFetch> fetch_;
 };
 
 ServerPieces::ServerPieces(http::CurlBackend& http, std::vector<std::string> mirrors,
                            std::shared_ptr<const lt::torrent_info> info, lt::torrent_handle handle,
-                           uint32_t seed, LogFunction log)
+                           uint32_t seed, ViewFunction readView, LogFunction log)
     : http_(http),
       mirrors_(std::move(mirrors)),
       info_(std::move(info)),
       handle_(std::move(handle)),
+      readView_(std::move(readView)),
       log_(std::move(log)),
       pieces_(info_->num_pieces()),
       inFlight_(static_cast<std::size_t>(pieces_)),
@@ -90,17 +94,29 @@ ServerPieces::ServerPieces(http::CurlBackend& http, std::vector<std::string> mir
 
 ServerPieces::~ServerPieces() = default;
 
+void ServerPieces::Refresh() {
+    View view;
+    if (readView_(view))
+        Update(std::move(view));
+}
+
 void ServerPieces::Update(View view) {
     view_ = std::move(view);
     for (int i = 0; i < pieces_; ++i)
         if (handed_[i] && view_.have.size() > i && view_.have[lt::piece_index_t{i}])
             handed_[i] = false;
-    // A request whose pieces peers have meanwhile delivered ends early: the
-    // server's bytes are the scarce ones.
+    // A request ends early when peers have meanwhile delivered its pieces, or
+    // when it asked for pieces no peer had and peers that have them turned
+    // up (unless peers are too slow): the server's bytes are the scarce ones.
     std::erase_if(runs_, [this](const std::unique_ptr<Run>& run) {
-        for (int i = run->Next(); i <= run->Last(); ++i)
-            if (view_.have.size() <= i || !view_.have[lt::piece_index_t{i}])
+        const bool peersWillDo = run->ServerOnly() && !view_.topUp;
+        for (int i = run->Next(); i <= run->Last(); ++i) {
+            const bool had = view_.have.size() > i && view_.have[lt::piece_index_t{i}];
+            const bool peersHave = i < static_cast<int>(view_.availability.size()) &&
+                                   view_.availability[static_cast<std::size_t>(i)] > 0;
+            if (!had && !(peersWillDo && peersHave))
                 return false;
+        }
         for (int i = run->Next(); i <= run->Last(); ++i)
             inFlight_[i] = false;
         return true;
@@ -135,7 +151,12 @@ void ServerPieces::Refill() {
     if (std::chrono::steady_clock::now() < pausedUntil_ || mirrors_.empty())
         return;
     while (runs_.size() < kRequests) {
-        if (!StartRun(true) && !(view_.topUp && StartRun(false)))
+        if (StartRun(true))
+            continue;
+        const auto toppingUp = std::count_if(runs_.begin(), runs_.end(),
+                                             [](const auto& run) { return !run->ServerOnly(); });
+        if (!view_.topUp || static_cast<std::size_t>(toppingUp) >= kTopUpRequests ||
+            !StartRun(false))
             return;
     }
 }
@@ -174,7 +195,7 @@ bool ServerPieces::StartRun(bool serverOnly) {
     for (int i = first; i <= last; ++i)
         inFlight_[i] = true;
     cursor_ = (last + 1) % pieces_;
-    auto run = std::make_unique<Run>(*this, first, last);
+    auto run = std::make_unique<Run>(*this, first, last, serverOnly);
     Run* started = run.get();
     runs_.push_back(std::move(run));
     if (!started->Start(mirrors_[mirror_ % mirrors_.size()])) {
@@ -207,7 +228,7 @@ void ServerPieces::OnRunDone(Run* run, bool ok, const std::string& problem) {
     }
     // Destroying the run ends its fetch, which is finished and expects it.
     std::erase_if(runs_, [run](const std::unique_ptr<Run>& r) { return r.get() == run; });
-    Refill();
+    Refresh();
 }
 
 }  // namespace engine::torrent

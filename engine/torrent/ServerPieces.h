@@ -24,17 +24,28 @@ namespace engine::torrent {
 //   engine sweeping them from its own random starting point, so that the
 //   copies a swarm takes from the server differ and peers can trade them;
 // - pieces that peers have come from peers, unless the engine is told to top
-//   up (its peers give less than its downlink takes): then the server also
-//   sends the rarest pieces that no peer is sending right now.
+//   up (its peers give less than its share of the server): then the server
+//   also sends the rarest pieces that no peer is sending right now, over one
+//   request at a time, as plain HTTP asks for a file.
 class ServerPieces {
   public:
     using LogFunction = std::function<void(std::string_view)>;
+    struct View;
+    // Fills in libtorrent's view of the torrent now; false while it cannot
+    // take pieces (still checking, or complete).
+    using ViewFunction = std::function<bool(View&)>;
 
     // Requests in flight per torrent: enough that the gap between one range
     // and the next on a connection never leaves the pipe idle.
     static constexpr std::size_t kRequests = 3;
+    // Of those, requests for pieces that peers have too (topping up): one, so
+    // that an engine topped up takes no more of a busy server than a plain
+    // download of the file would.
+    static constexpr std::size_t kTopUpRequests = 1;
 
-    // What libtorrent says of the torrent, refreshed twice a second.
+    // What libtorrent says of the torrent: read twice a second and whenever a
+    // request ends, so that the next request knows of the peers that came
+    // meanwhile.
     struct View {
         lt::typed_bitfield<lt::piece_index_t> have;
         std::vector<int> availability;   // by piece: connected peers that have it
@@ -47,13 +58,13 @@ class ServerPieces {
 
     ServerPieces(http::CurlBackend& http, std::vector<std::string> mirrors,
                  std::shared_ptr<const lt::torrent_info> info, lt::torrent_handle handle,
-                 uint32_t seed, LogFunction log);
+                 uint32_t seed, ViewFunction readView, LogFunction log);
     ~ServerPieces();
     ServerPieces(const ServerPieces&) = delete;
     ServerPieces& operator=(const ServerPieces&) = delete;
 
-    // Takes libtorrent's latest view and keeps the server busy accordingly.
-    void Update(View view);
+    // Reads libtorrent's view and keeps the server busy accordingly.
+    void Refresh();
     // A piece failed its hash check: asked again, but from the server at most
     // twice, so that a server that sends wrong bytes does not loop forever.
     void OnPieceFailed(lt::piece_index_t piece);
@@ -65,6 +76,7 @@ class ServerPieces {
     class Run;
     friend class Run;
 
+    void Update(View view);
     void Refill();
     bool Eligible(int piece, bool serverOnly) const;
     bool StartRun(bool serverOnly);
@@ -75,6 +87,7 @@ class ServerPieces {
     const std::vector<std::string> mirrors_;
     const std::shared_ptr<const lt::torrent_info> info_;
     const lt::torrent_handle handle_;
+    ViewFunction readView_;
     LogFunction log_;
     const int pieces_;
     View view_;
