@@ -341,6 +341,7 @@ void PeerBackend::Tick() {
         fromServer += entry.owner->ServerRate();
         peers = std::max(peers, entry.owner->Peers());
     }
+    downRate_ = fromPeers + fromServer;
     serverPeak_ = std::max(serverPeak_, fromServer);
     // Peers are too slow when they give less than this engine's share of the
     // server: the fastest the server has served it, shared with the peers it
@@ -382,14 +383,16 @@ void PeerBackend::AdaptUploadLimit(const lt::session_stats_alert& stats) {
     sentBytes_[1] = sent;
     if (before < 0)
         return;
-    const int64_t limit = uploadLimit_.OnSample(sent - before, std::chrono::steady_clock::now());
+    const int64_t uplink = uploadLimit_.MeasuredUplink();
+    const int64_t limit =
+        uploadLimit_.OnSample(sent - before, downRate_, std::chrono::steady_clock::now());
     if (limit == appliedUploadLimit_)
         return;
     appliedUploadLimit_ = limit;
     lt::settings_pack pack;
     pack.set_int(lt::settings_pack::upload_rate_limit, static_cast<int>(limit));
     session_->apply_settings(std::move(pack));
-    if (limit != 0)
+    if (limit != 0 && uploadLimit_.MeasuredUplink() != uplink)
         log_("upload limit " + MiB(limit) + "/s (uplink measured at " +
              MiB(uploadLimit_.MeasuredUplink()) + "/s)");
 }

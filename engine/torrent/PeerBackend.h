@@ -109,6 +109,7 @@ class PeerBackend final : public jobs::ITransferBackend, private platform::IFdHa
     int64_t sessionFromServer_ = 0;
     // The most the server has sent this engine at once (bytes per second).
     int64_t serverPeak_ = 0;
+    int64_t downRate_ = 0;  // from peers and server together, at the last tick
     bool topUp_ = false;  // peers too slow, as last measured
     UploadLimit uploadLimit_;
     int sentBytesMetric_ = -1;

@@ -4,7 +4,9 @@
 
 namespace engine::torrent {
 
-int64_t UploadLimit::OnSample(int64_t bytesPerSecond, Clock::time_point now) {
+int64_t UploadLimit::OnSample(int64_t upBytesPerSecond, int64_t downBytesPerSecond,
+                              Clock::time_point now) {
+    const int64_t bytesPerSecond = upBytesPerSecond;
     peak_ = std::max(peak_, bytesPerSecond);
     if (probing_) {
         if (!probeStarted_) {
@@ -23,10 +25,10 @@ int64_t UploadLimit::OnSample(int64_t bytesPerSecond, Clock::time_point now) {
         else
             interval_ = std::min<Clock::duration>(interval_ * 2, kLongestInterval);
         nextProbe_ = now + interval_;
-        limit_ =
-            std::max<int64_t>(kFloor, static_cast<int64_t>(static_cast<double>(peak_) * kShare));
+        limit_ = LimitFor(downBytesPerSecond);
         return limit_;
     }
+    limit_ = LimitFor(downBytesPerSecond);
     // Uploads that reach the limit may be held back by it rather than by the
     // uplink: time to look again.
     const bool pressed = bytesPerSecond >= limit_ - limit_ / 10;
@@ -37,6 +39,12 @@ int64_t UploadLimit::OnSample(int64_t bytesPerSecond, Clock::time_point now) {
         return 0;
     }
     return limit_;
+}
+
+int64_t UploadLimit::LimitFor(int64_t downBytesPerSecond) const {
+    const double limit = static_cast<double>(peak_) * kShare -
+                         static_cast<double>(downBytesPerSecond) * kAckShare;
+    return std::max<int64_t>(kFloor, static_cast<int64_t>(limit));
 }
 
 }  // namespace engine::torrent
