@@ -194,6 +194,16 @@ class PeerAssistTest : public ::testing::Test {
             EXPECT_TRUE(Slurp(folder + f.name) == Slurp(nginx.PathOf(f.name))) << f.name;
     }
 
+    // The engine's account of where a completed file came from, in MiB.
+    static bool Sources(const std::string& log, const std::string& name, double& fromPeers,
+                        double& fromServer) {
+        const std::size_t at = log.find(name + ": complete, ");
+        return at != std::string::npos &&
+               std::sscanf(log.c_str() + at + name.size(),
+                           ": complete, %lf MiB from peers, %lf MiB", &fromPeers,
+                           &fromServer) == 2;
+    }
+
     static std::size_t Count(const std::string& text, const std::string& what) {
         std::size_t n = 0;
         for (std::size_t at = text.find(what); at != std::string::npos;
@@ -428,14 +438,43 @@ TEST_F(PeerAssistTest, SlowPeerDoesNotHoldAFileBelowTheServersRate) {
     EXPECT_GT(seeder.Uploaded(), 0) << "the peer took no part";
     const std::string log = since.Text();
     double fromPeers = -1, fromServer = -1;
-    const std::size_t at = log.find("slow.bin: complete, ");
-    ASSERT_NE(at, std::string::npos) << log;
-    ASSERT_EQ(std::sscanf(log.c_str() + at, "slow.bin: complete, %lf MiB from peers, %lf MiB",
-                          &fromPeers, &fromServer),
-              2);
+    ASSERT_TRUE(Sources(log, "slow.bin", fromPeers, fromServer)) << log;
     // Once the peer is there, every piece is one a peer has.
     EXPECT_GT(fromServer, 2 * fromPeers) << log;
     EXPECT_NE(log.find("the server tops up"), std::string::npos) << log;
+}
+
+// A peer that has the whole file and gives it faster than the server: the
+// server's first requests, made before the engine heard of the peer, end
+// once the peer turns up, and the peer sends the rest.
+TEST_F(PeerAssistTest, APeerWithTheFileTakesOverFromTheServersFirstRequests) {
+    TrackerProcess tracker;
+    tvxtest::NginxServer nginx({"limit_rate 256k;"});
+    ASSERT_TRUE(nginx.Started()) << nginx.Error();
+    const std::vector<GameFile> files = {{"shared.bin", 32 << 20}};
+    Publish(nginx, files, {"shared.bin"}, tracker.AnnounceUrl(), "64", tracker.WhitelistPath());
+    ASSERT_TRUE(tracker.Start());
+    tvxtest::TempDir seeds;
+    std::ofstream(seeds.Path() + "shared.bin", std::ios::binary)
+        << Slurp(nginx.PathOf("shared.bin"));
+    Seeder seeder(nginx.PathOf("shared.bin.torrent"), seeds.Path(), 4 << 20);
+    const LogSince since;
+    ASSERT_TRUE(seeder.WaitSeeding());
+    ASSERT_TRUE(seeder.WaitAnnounced());
+
+    tvxtest::TempDir dest;
+    EngineProcess engine;
+    ASSERT_TRUE(engine.Ready());
+    LinkClient client;
+    SendJob(client, 9, dest.Path(), nginx, files);
+    ExpectCompleted(client, nginx, dest.Path(), files, 90s);
+    const std::string log = since.Text();
+    double fromPeers = -1, fromServer = -1;
+    ASSERT_TRUE(Sources(log, "shared.bin", fromPeers, fromServer)) << log;
+    // The three 2 MiB requests made at once would have brought 6 MiB while
+    // the peer sent the file, had they run to their end.
+    EXPECT_LT(fromServer, 3.0) << log;
+    EXPECT_EQ(log.find("the server tops up"), std::string::npos) << log;
 }
 
 TEST_F(PeerAssistTest, GameOfAThousandSmallTorrents) {
