@@ -16,7 +16,9 @@
 #include <libtorrent/torrent_info.hpp>
 #include <libtorrent/torrent_status.hpp>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 
@@ -293,7 +295,7 @@ void PeerBackend::HandleAlert(lt::alert* alert) {
         // next tick.
         if (a->state == lt::torrent_status::downloading)
             if (PeerTransfer* owner = OwnerOf(a->handle))
-                owner->Tick(topUp_, RequestRateLimit());
+                owner->Tick(topUpRequests_, RequestRateLimit());
         return;
     }
     if (auto* a = lt::alert_cast<lt::session_stats_alert>(alert)) {
@@ -350,17 +352,27 @@ void PeerBackend::Tick() {
     // busy the server is right now: the server's latest rate is low exactly
     // when it is busy, and the engine's downlink says nothing of the server.
     const int64_t share = serverPeak_ / (peers + 1);
-    const bool topUp = std::chrono::steady_clock::now() - liveSince_ >= kPeersRampUp &&
-                       fromPeers < share;
-    if (topUp != topUp_)
-        log_(topUp ? "peers give " + MiB(fromPeers) + "/s, less than this engine's share of the " +
-                         "server (" + MiB(share) + "/s with " + std::to_string(peers) +
-                         " peers): the server tops up"
-                   : "peers give " + MiB(fromPeers) + "/s: the server sends only what they lack");
-    topUp_ = topUp;
+    const bool rampedUp = std::chrono::steady_clock::now() - liveSince_ >= kPeersRampUp;
+    // The further peers fall short of that share, the more of a file's
+    // requests may ask the server for what they have: one when they nearly
+    // make it, as plain HTTP asks for a file, all when they give nothing.
+    std::size_t topUpRequests = 0;
+    if (rampedUp && fromPeers < share) {
+        const auto shortfall = static_cast<double>(share - fromPeers) / static_cast<double>(share);
+        topUpRequests = std::clamp<std::size_t>(
+            static_cast<std::size_t>(std::ceil(shortfall * ServerPieces::kRequests)), 1,
+            ServerPieces::kRequests);
+    }
+    if ((topUpRequests > 0) != (topUpRequests_ > 0))
+        log_(topUpRequests > 0
+                 ? "peers give " + MiB(fromPeers) + "/s, less than this engine's share of the " +
+                       "server (" + MiB(share) + "/s with " + std::to_string(peers) +
+                       " peers): the server tops up"
+                 : "peers give " + MiB(fromPeers) + "/s: the server sends only what they lack");
+    topUpRequests_ = topUpRequests;
     for (auto& [hash, entry] : torrents_)
         if (entry.owner)
-            entry.owner->Tick(topUp_, RequestRateLimit());
+            entry.owner->Tick(topUpRequests_, RequestRateLimit());
 }
 
 int64_t PeerBackend::RequestRateLimit() const {

@@ -110,7 +110,9 @@ class PeerBackend final : public jobs::ITransferBackend, private platform::IFdHa
     // The most the server has sent this engine at once (bytes per second).
     int64_t serverPeak_ = 0;
     int64_t downRate_ = 0;  // from peers and server together, at the last tick
-    bool topUp_ = false;  // peers too slow, as last measured
+    // Server requests per file that may ask for what peers have, as last
+    // measured: 0 while peers are fast enough.
+    std::size_t topUpRequests_ = 0;
     UploadLimit uploadLimit_;
     int sentBytesMetric_ = -1;
     int64_t sentBytes_[2] = {-1, -1};  // at the last two session stats

@@ -214,8 +214,8 @@ void PeerTransfer::Measure() {
     serverBytes_[1] = now;
 }
 
-void PeerTransfer::Tick(bool topUp, int64_t requestRateLimit) {
-    topUp_ = topUp;
+void PeerTransfer::Tick(std::size_t topUpRequests, int64_t requestRateLimit) {
+    topUpRequests_ = topUpRequests;
     requestRateLimit_ = requestRateLimit;
     if (state_ == State::Torrent && server_)
         server_->Refresh();
@@ -231,7 +231,7 @@ bool PeerTransfer::ReadView(ServerPieces::View& view) {
     for (const lt::partial_piece_info& p : handle_.get_download_queue())
         if (p.requested + p.writing + p.finished > 0)
             view.peersSending[static_cast<std::size_t>(static_cast<int>(p.piece_index))] = true;
-    view.topUp = topUp_;
+    view.topUpRequests = topUpRequests_;
     view.requestRateLimit = requestRateLimit_;
     return true;
 }

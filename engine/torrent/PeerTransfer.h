@@ -54,11 +54,11 @@ class PeerTransfer final : public jobs::ITransfer,
     // Peers connected for this file now.
     int Peers() const { return peers_; }
     // Twice a second while the torrent runs: measures both sources, then
-    // keeps the server as busy as the torrent needs (topUp: peers are too
-    // slow, the server may send what they have too).
+    // keeps the server as busy as the torrent needs (topUpRequests: peers are
+    // too slow, so many server requests may ask for what they have too).
     void Measure();
     // requestRateLimit: bytes per second for each server request, 0 for none.
-    void Tick(bool topUp, int64_t requestRateLimit);
+    void Tick(std::size_t topUpRequests, int64_t requestRateLimit);
 
   private:
     enum class State { Metadata, Adding, Torrent, Removing, Http, Over };
@@ -97,7 +97,7 @@ class PeerTransfer final : public jobs::ITransfer,
     int64_t serverRate_ = 0;
     int peers_ = 0;
     // The backend's last word for the server's requests (see Tick).
-    bool topUp_ = false;
+    std::size_t topUpRequests_ = 0;
     int64_t requestRateLimit_ = 0;
     // Server bytes handed over, at this tick and the one before.
     int64_t serverBytes_[2] = {0, 0};

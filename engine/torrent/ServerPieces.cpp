@@ -109,7 +109,7 @@ void ServerPieces::Update(View view) {
     // when it asked for pieces no peer had and peers that have them turned
     // up (unless peers are too slow): the server's bytes are the scarce ones.
     std::erase_if(runs_, [this](const std::unique_ptr<Run>& run) {
-        const bool peersWillDo = run->ServerOnly() && !view_.topUp;
+        const bool peersWillDo = run->ServerOnly() && view_.topUpRequests == 0;
         for (int i = run->Next(); i <= run->Last(); ++i) {
             const bool had = view_.have.size() > i && view_.have[lt::piece_index_t{i}];
             const bool peersHave = i < static_cast<int>(view_.availability.size()) &&
@@ -155,8 +155,7 @@ void ServerPieces::Refill() {
             continue;
         const auto toppingUp = std::count_if(runs_.begin(), runs_.end(),
                                              [](const auto& run) { return !run->ServerOnly(); });
-        if (!view_.topUp || static_cast<std::size_t>(toppingUp) >= kTopUpRequests ||
-            !StartRun(false))
+        if (static_cast<std::size_t>(toppingUp) >= view_.topUpRequests || !StartRun(false))
             return;
     }
 }

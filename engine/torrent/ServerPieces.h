@@ -25,8 +25,8 @@ namespace engine::torrent {
 //   copies a swarm takes from the server differ and peers can trade them;
 // - pieces that peers have come from peers, unless the engine is told to top
 //   up (its peers give less than its share of the server): then the server
-//   also sends the rarest pieces that no peer is sending right now, over one
-//   request at a time, as plain HTTP asks for a file.
+//   also sends the rarest pieces that no peer is sending right now, over as
+//   many requests as the engine is told.
 class ServerPieces {
   public:
     using LogFunction = std::function<void(std::string_view)>;
@@ -38,10 +38,6 @@ class ServerPieces {
     // Requests in flight per torrent: enough that the gap between one range
     // and the next on a connection never leaves the pipe idle.
     static constexpr std::size_t kRequests = 3;
-    // Of those, requests for pieces that peers have too (topping up): one, so
-    // that an engine topped up takes no more of a busy server than a plain
-    // download of the file would.
-    static constexpr std::size_t kTopUpRequests = 1;
 
     // What libtorrent says of the torrent: read twice a second and whenever a
     // request ends, so that the next request knows of the peers that came
@@ -50,7 +46,9 @@ class ServerPieces {
         lt::typed_bitfield<lt::piece_index_t> have;
         std::vector<int> availability;   // by piece: connected peers that have it
         std::vector<bool> peersSending;  // by piece: in libtorrent's download queue
-        bool topUp = false;
+        // Requests that may ask for pieces peers have too (topping up), at
+        // most kRequests; 0 while peers are fast enough.
+        std::size_t topUpRequests = 0;
         // Bytes per second for each request, 0 for no limit: the engine's
         // download limit shared among the requests it may have.
         int64_t requestRateLimit = 0;
