@@ -133,48 +133,49 @@ void ServerPieces::OnPieceFailed(lt::piece_index_t piece) {
         ++failed_[i];
 }
 
-bool ServerPieces::Eligible(int piece, bool serverOnly) const {
+bool ServerPieces::Eligible(int piece, Ask ask) const {
     if (inFlight_[piece] || handed_[piece] || failed_[piece] >= kServerAttempts)
         return false;
     if (view_.have.size() > piece && view_.have[lt::piece_index_t{piece}])
         return false;
     const int available =
         piece < static_cast<int>(view_.availability.size()) ? view_.availability[piece] : 0;
-    if (serverOnly)
+    if (ask == Ask::NoPeerHas)
         return available == 0;
     const bool sending =
         piece < static_cast<int>(view_.peersSending.size()) && view_.peersSending[piece];
-    return !sending;
+    return ask == Ask::Any || !sending;
 }
 
 void ServerPieces::Refill() {
     if (std::chrono::steady_clock::now() < pausedUntil_ || mirrors_.empty())
         return;
     while (runs_.size() < kRequests) {
-        if (StartRun(true))
+        if (StartRun(Ask::NoPeerHas))
             continue;
         const auto toppingUp = std::count_if(runs_.begin(), runs_.end(),
                                              [](const auto& run) { return !run->ServerOnly(); });
-        if (static_cast<std::size_t>(toppingUp) >= view_.topUpRequests || !StartRun(false))
+        if (static_cast<std::size_t>(toppingUp) >= view_.topUpRequests ||
+            !(StartRun(Ask::NoPeerSends) || StartRun(Ask::Any)))
             return;
     }
 }
 
-bool ServerPieces::StartRun(bool serverOnly) {
+bool ServerPieces::StartRun(Ask ask) {
     int first = -1;
-    if (serverOnly) {
+    if (ask == Ask::NoPeerHas) {
         // Every piece no peer has is as rare as can be: the sweep goes on from
         // where this engine's last request ended.
         for (int step = 0; step < pieces_ && first < 0; ++step) {
             const int piece = (cursor_ + step) % pieces_;
-            if (Eligible(piece, true))
+            if (Eligible(piece, Ask::NoPeerHas))
                 first = piece;
         }
     } else {
         int best = -1;
         for (int step = 0; step < pieces_; ++step) {
             const int piece = (cursor_ + step) % pieces_;
-            if (!Eligible(piece, false))
+            if (!Eligible(piece, ask))
                 continue;
             const int available =
                 piece < static_cast<int>(view_.availability.size()) ? view_.availability[piece] : 0;
@@ -189,12 +190,12 @@ bool ServerPieces::StartRun(bool serverOnly) {
     const int64_t pieceLength = info_->piece_length();
     int last = first;
     while (last + 1 < pieces_ && (last + 2 - first) * pieceLength <= kRunBytes &&
-           Eligible(last + 1, serverOnly))
+           Eligible(last + 1, ask))
         ++last;
     for (int i = first; i <= last; ++i)
         inFlight_[i] = true;
     cursor_ = (last + 1) % pieces_;
-    auto run = std::make_unique<Run>(*this, first, last, serverOnly);
+    auto run = std::make_unique<Run>(*this, first, last, ask == Ask::NoPeerHas);
     Run* started = run.get();
     runs_.push_back(std::move(run));
     if (!started->Start(mirrors_[mirror_ % mirrors_.size()])) {

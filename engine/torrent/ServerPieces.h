@@ -26,7 +26,8 @@ namespace engine::torrent {
 // - pieces that peers have come from peers, unless the engine is told to top
 //   up (its peers give less than its share of the server): then the server
 //   also sends the rarest pieces that no peer is sending right now, over as
-//   many requests as the engine is told.
+//   many requests as the engine is told, and at the end, when slow peers are
+//   sending every piece left, those pieces too.
 class ServerPieces {
   public:
     using LogFunction = std::function<void(std::string_view)>;
@@ -74,10 +75,17 @@ class ServerPieces {
     class Run;
     friend class Run;
 
+    // Which pieces a request may ask for.
+    enum class Ask {
+        NoPeerHas,    // pieces no connected peer has
+        NoPeerSends,  // topping up: pieces no peer is sending right now
+        Any,          // topping up at the end: pieces slow peers are sending too
+    };
+
     void Update(View view);
     void Refill();
-    bool Eligible(int piece, bool serverOnly) const;
-    bool StartRun(bool serverOnly);
+    bool Eligible(int piece, Ask ask) const;
+    bool StartRun(Ask ask);
     void OnPiece(int piece, std::vector<char> data);
     void OnRunDone(Run* run, bool ok, const std::string& problem);
 
