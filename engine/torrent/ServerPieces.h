@@ -26,8 +26,8 @@ namespace engine::torrent {
 // - pieces that peers have come from peers, unless the engine is told to top
 //   up (its peers give less than its share of the server): then the server
 //   also sends the rarest pieces that no peer is sending right now, over as
-//   many requests as the engine is told, and at the end, when slow peers are
-//   sending every piece left, those pieces too.
+//   many requests as the engine is told, and at the end, when peers that give
+//   next to nothing are sending every piece left, those pieces too.
 class ServerPieces {
   public:
     using LogFunction = std::function<void(std::string_view)>;
