@@ -155,8 +155,9 @@ void ServerPieces::Refill() {
             continue;
         const auto toppingUp = std::count_if(runs_.begin(), runs_.end(),
                                              [](const auto& run) { return !run->ServerOnly(); });
-        // Pieces peers are sending are asked for only when peers give next to
-        // nothing: at the end of a file they would otherwise hold it back.
+        // Pieces peers are sending are asked for only when all requests may
+        // top up (peers give less than a third of the engine's share): at the
+        // end of a file such peers would otherwise hold it back.
         const bool peersGiveNothing = view_.topUpRequests >= kRequests;
         if (static_cast<std::size_t>(toppingUp) >= view_.topUpRequests ||
             !(StartRun(Ask::NoPeerSends) || (peersGiveNothing && StartRun(Ask::Any))))

@@ -27,7 +27,8 @@ namespace engine::torrent {
 //   up (its peers give less than its share of the server): then the server
 //   also sends the rarest pieces that no peer is sending right now, over as
 //   many requests as the engine is told, and at the end, when peers that give
-//   next to nothing are sending every piece left, those pieces too.
+//   less than a third of what they should are sending every piece left, those
+//   pieces too.
 class ServerPieces {
   public:
     using LogFunction = std::function<void(std::string_view)>;
