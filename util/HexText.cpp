@@ -1,8 +1,6 @@
 #include "util/HexText.h"
 
-namespace {
-
-int DigitValue(char c) {
+int HexDigitValue(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
     if (c >= 'a' && c <= 'f')
@@ -11,8 +9,6 @@ int DigitValue(char c) {
         return c - 'A' + 10;
     return -1;
 }
-
-}  // namespace
 
 std::string HexText(std::span<const uint8_t> bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -29,8 +25,8 @@ bool ParseHexText(std::string_view text, std::span<uint8_t> out) {
     if (text.size() != 2 * out.size())
         return false;
     for (size_t i = 0; i < out.size(); ++i) {
-        const int high = DigitValue(text[2 * i]);
-        const int low = DigitValue(text[2 * i + 1]);
+        const int high = HexDigitValue(text[2 * i]);
+        const int low = HexDigitValue(text[2 * i + 1]);
         if (high < 0 || low < 0)
             return false;
         out[i] = static_cast<uint8_t>(high << 4 | low);

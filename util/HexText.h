@@ -7,6 +7,9 @@
 
 // Bytes as hex digits, as digests and signatures are written in text files.
 
+// The value of one hex digit (either case), -1 for any other character.
+int HexDigitValue(char c);
+
 // Two lower-case hex digits a byte.
 std::string HexText(std::span<const uint8_t> bytes);
 

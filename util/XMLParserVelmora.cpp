@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "util/HexText.h"
+
 namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
@@ -52,16 +54,6 @@ void AppendUtf8(std::string& out, uint32_t cp) {
         out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // Length of text cut to at most limit bytes without splitting a UTF-8
@@ -211,7 +203,7 @@ std::string CXMLParserVelmora::Unescape(std::string_view in) {
             if (hex)
                 ++j;
             const std::size_t first = j;
-            while (j < in.size() && (hex ? HexValue(in[j]) >= 0 : (in[j] >= '0' && in[j] <= '9')))
+            while (j < in.size() && (hex ? HexDigitValue(in[j]) >= 0 : (in[j] >= '0' && in[j] <= '9')))
                 ++j;
             const std::size_t digits = j - first;
             if (digits > 0) {
@@ -220,7 +212,7 @@ std::string CXMLParserVelmora::Unescape(std::string_view in) {
                 if (digits <= 10) {
                     uint64_t value = 0;
                     for (std::size_t k = first; k < j; ++k)
-                        value = value * (hex ? 16 : 10) + static_cast<uint64_t>(HexValue(in[k]));
+                        value = value * (hex ? 16 : 10) + static_cast<uint64_t>(HexDigitValue(in[k]));
                     if (value >= 1 && value <= 0x10FFFF && !(value >= 0xD800 && value <= 0xDFFF))
                         AppendUtf8(out, static_cast<uint32_t>(value));
                 }

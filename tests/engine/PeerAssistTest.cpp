@@ -194,6 +194,43 @@ class PeerAssistTest : public ::testing::Test {
             EXPECT_TRUE(Slurp(folder + f.name) == Slurp(nginx.PathOf(f.name))) << f.name;
     }
 
+    struct OneSeederOutcome {
+        std::string log;  // the engine's, from before the seeder started
+        double fromPeers = -1;  // MiB, by the engine's account
+        double fromServer = -1;
+        int64_t seederUploaded = 0;
+    };
+
+    // One file behind nginx (with extra directives) and a tracker, one
+    // libtorrent seeder of the whole file at seederLimit bytes per second,
+    // and the engine downloading the file as job serial.
+    static void DownloadBesideOneSeeder(const std::string& nginxDirectives, const GameFile& file,
+                                        int seederLimit, uint32_t serial, OneSeederOutcome& out) {
+        TrackerProcess tracker;
+        tvxtest::NginxServer nginx({nginxDirectives});
+        ASSERT_TRUE(nginx.Started()) << nginx.Error();
+        const std::vector<GameFile> files = {file};
+        Publish(nginx, files, {file.name}, tracker.AnnounceUrl(), "64", tracker.WhitelistPath());
+        ASSERT_TRUE(tracker.Start());
+        tvxtest::TempDir seeds;
+        std::ofstream(seeds.Path() + file.name, std::ios::binary)
+            << Slurp(nginx.PathOf(file.name));
+        Seeder seeder(nginx.PathOf(file.name + ".torrent"), seeds.Path(), seederLimit);
+        const LogSince since;
+        ASSERT_TRUE(seeder.WaitSeeding());
+        ASSERT_TRUE(seeder.WaitAnnounced());
+
+        tvxtest::TempDir dest;
+        EngineProcess engine;
+        ASSERT_TRUE(engine.Ready());
+        LinkClient client;
+        SendJob(client, serial, dest.Path(), nginx, files);
+        ExpectCompleted(client, nginx, dest.Path(), files, 90s);
+        out.seederUploaded = seeder.Uploaded();
+        out.log = since.Text();
+        ASSERT_TRUE(Sources(out.log, file.name, out.fromPeers, out.fromServer)) << out.log;
+    }
+
     // The engine's account of where a completed file came from, in MiB.
     static bool Sources(const std::string& log, const std::string& name, double& fromPeers,
                         double& fromServer) {
@@ -416,65 +453,28 @@ TEST_F(PeerAssistTest, ALoneEngineAsksTheServerAtOnceWithSeveralRangesInFlight) 
 // sends what that peer has too, so the file arrives at about the server's
 // rate, most of it from the server.
 TEST_F(PeerAssistTest, SlowPeerDoesNotHoldAFileBelowTheServersRate) {
-    TrackerProcess tracker;
-    tvxtest::NginxServer nginx({"limit_rate 512k;"});
-    ASSERT_TRUE(nginx.Started()) << nginx.Error();
-    const std::vector<GameFile> files = {{"slow.bin", 16 << 20}};
-    Publish(nginx, files, {"slow.bin"}, tracker.AnnounceUrl(), "64", tracker.WhitelistPath());
-    ASSERT_TRUE(tracker.Start());
-    tvxtest::TempDir seeds;
-    std::ofstream(seeds.Path() + "slow.bin", std::ios::binary) << Slurp(nginx.PathOf("slow.bin"));
-    Seeder seeder(nginx.PathOf("slow.bin.torrent"), seeds.Path(), 192 << 10);
-    const LogSince since;
-    ASSERT_TRUE(seeder.WaitSeeding());
-    ASSERT_TRUE(seeder.WaitAnnounced());
-
-    tvxtest::TempDir dest;
-    EngineProcess engine;
-    ASSERT_TRUE(engine.Ready());
-    LinkClient client;
-    SendJob(client, 8, dest.Path(), nginx, files);
-    ExpectCompleted(client, nginx, dest.Path(), files, 90s);
-    EXPECT_GT(seeder.Uploaded(), 0) << "the peer took no part";
-    const std::string log = since.Text();
-    double fromPeers = -1, fromServer = -1;
-    ASSERT_TRUE(Sources(log, "slow.bin", fromPeers, fromServer)) << log;
+    OneSeederOutcome out;
+    DownloadBesideOneSeeder("limit_rate 512k;", {"slow.bin", 16 << 20}, 192 << 10, 8, out);
+    if (HasFatalFailure())
+        return;
+    EXPECT_GT(out.seederUploaded, 0) << "the peer took no part";
     // Once the peer is there, every piece is one a peer has.
-    EXPECT_GT(fromServer, 2 * fromPeers) << log;
-    EXPECT_NE(log.find("the server tops up"), std::string::npos) << log;
+    EXPECT_GT(out.fromServer, 2 * out.fromPeers) << out.log;
+    EXPECT_NE(out.log.find("the server tops up"), std::string::npos) << out.log;
 }
 
 // A peer that has the whole file and gives it faster than the server: the
 // server's first requests, made before the engine heard of the peer, end
 // once the peer turns up, and the peer sends the rest.
 TEST_F(PeerAssistTest, APeerWithTheFileTakesOverFromTheServersFirstRequests) {
-    TrackerProcess tracker;
-    tvxtest::NginxServer nginx({"limit_rate 256k;"});
-    ASSERT_TRUE(nginx.Started()) << nginx.Error();
-    const std::vector<GameFile> files = {{"shared.bin", 32 << 20}};
-    Publish(nginx, files, {"shared.bin"}, tracker.AnnounceUrl(), "64", tracker.WhitelistPath());
-    ASSERT_TRUE(tracker.Start());
-    tvxtest::TempDir seeds;
-    std::ofstream(seeds.Path() + "shared.bin", std::ios::binary)
-        << Slurp(nginx.PathOf("shared.bin"));
-    Seeder seeder(nginx.PathOf("shared.bin.torrent"), seeds.Path(), 4 << 20);
-    const LogSince since;
-    ASSERT_TRUE(seeder.WaitSeeding());
-    ASSERT_TRUE(seeder.WaitAnnounced());
-
-    tvxtest::TempDir dest;
-    EngineProcess engine;
-    ASSERT_TRUE(engine.Ready());
-    LinkClient client;
-    SendJob(client, 9, dest.Path(), nginx, files);
-    ExpectCompleted(client, nginx, dest.Path(), files, 90s);
-    const std::string log = since.Text();
-    double fromPeers = -1, fromServer = -1;
-    ASSERT_TRUE(Sources(log, "shared.bin", fromPeers, fromServer)) << log;
+    OneSeederOutcome out;
+    DownloadBesideOneSeeder("limit_rate 256k;", {"shared.bin", 32 << 20}, 4 << 20, 9, out);
+    if (HasFatalFailure())
+        return;
     // The three 2 MiB requests made at once would have brought 6 MiB while
     // the peer sent the file, had they run to their end.
-    EXPECT_LT(fromServer, 3.0) << log;
-    EXPECT_EQ(log.find("the server tops up"), std::string::npos) << log;
+    EXPECT_LT(out.fromServer, 3.0) << out.log;
+    EXPECT_EQ(out.log.find("the server tops up"), std::string::npos) << out.log;
 }
 
 TEST_F(PeerAssistTest, GameOfAThousandSmallTorrents) {

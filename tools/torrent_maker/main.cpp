@@ -23,22 +23,14 @@
 #include <string>
 #include <vector>
 
+#include "util/HexText.h"
+
 namespace {
 
 void Usage() {
     std::fprintf(stderr,
                  "usage: tvx-make-torrents --root DIR --announce URL [--piece-kib N] "
                  "[--info-hashes FILE] (--list FILE | URL...)\n");
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // The local path of a URL's file below root; empty when the URL has no usable
@@ -53,10 +45,10 @@ std::string LocalPath(const std::string& root, const std::string& url) {
     std::string path = url.substr(slash, url.find_first_of("?#", slash) - slash);
     std::string decoded;
     for (std::size_t i = 0; i < path.size(); ++i) {
-        if (path[i] == '%' && i + 2 < path.size() && HexValue(path[i + 1]) >= 0 &&
-            HexValue(path[i + 2]) >= 0) {
+        if (path[i] == '%' && i + 2 < path.size() && HexDigitValue(path[i + 1]) >= 0 &&
+            HexDigitValue(path[i + 2]) >= 0) {
             decoded.push_back(
-                static_cast<char>(HexValue(path[i + 1]) * 16 + HexValue(path[i + 2])));
+                static_cast<char>(HexDigitValue(path[i + 1]) * 16 + HexDigitValue(path[i + 2])));
             i += 2;
         } else {
             decoded.push_back(path[i]);
